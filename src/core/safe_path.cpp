@@ -1,0 +1,23 @@
+#include "core/safe_path.h"
+
+bool IsSafeRelativePath(const std::string& path)
+{
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    while (p.compare(0, 2, "./") == 0) p.erase(0, 2);
+    if (p.empty() || p[0] == '/') return false;       // absolute, or a share (//host)
+    if (p.find(':') != std::string::npos) return false;  // drive letters, streams
+    if (p.find('\0') != std::string::npos) return false;
+    size_t start = 0;
+    bool anyName = false;
+    while (start <= p.size()) {
+        size_t end = p.find('/', start);
+        if (end == std::string::npos) end = p.size();
+        std::string segment = p.substr(start, end - start);
+        if (segment == "..") return false;
+        if (!segment.empty() && segment != ".") anyName = true;
+        start = end + 1;
+    }
+    return anyName;
+}

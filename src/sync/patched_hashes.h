@@ -1,0 +1,24 @@
+// Records of files that incremental patches wrote (patched_hashes.dat), so that
+// validation keeps a patched file instead of restoring the manifest's older one.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct PatchedHashEntry {
+    uint32_t version = 0;
+    std::string crc32;
+};
+
+using PatchedHashes = std::map<std::string, PatchedHashEntry>;
+
+// "patched_hashes.dat", or "patched_hashes_test.dat" on a test launcher.
+const char* PatchedHashesFileName();
+
+PatchedHashes LoadPatchedHashes(const std::string& path);
+void RecordPatchedFile(const std::string& relativePath, uint32_t version);
+
+// The records as text (no file access).
+PatchedHashes ParsePatchedHashes(const std::string& text);
+std::string FormatPatchedHashes(const PatchedHashes& records);

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Boots the test prefix with the server running and every stream detached, so
+# Wine's background services never hold a test's output open. --shutdown ends it.
+set -eu
+. "$(dirname "$0")/wine_env.sh"
+if [ "${1:-}" = "--shutdown" ]; then
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  exit 0
+fi
+mkdir -p "$WINEPREFIX"
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
+"$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+# GDI+ finds no Tahoma or Arial by default; map both to Liberation Sans.
+for face in Tahoma Arial "Segoe UI"; do
+  "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'Liberation Sans' /f \
+    </dev/null >/dev/null 2>&1
+done
+echo "wine prefix ready: $WINEPREFIX"
