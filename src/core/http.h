@@ -16,10 +16,22 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 // Opens a session as every synchronisation step does (no time-outs set).
 HINTERNET OpenServiceSession();
 
+// Documents (manifests) are held in memory; a larger one is refused.
+constexpr uint64_t kMaxDocumentSize = 64ull * 1024 * 1024;
+
 // Fetches a document into out. True only for status 200 (or an unreadable
-// status) with a non-empty body that arrived whole.
+// status) with a non-empty body that arrived whole. On a refused status out is
+// untouched; after any other failure it is empty.
 bool DownloadToString(HINTERNET session, const char* url, std::string& out);
 
-// Fetches url into path, resuming from an existing file when resume is set.
+// Fetches url into path, resuming from an existing file when resume is set
+// (a resumed request answered 416 starts the file over once). True when the
+// output was opened and the body copied; the file may still be short, so
+// callers verify its CRC-32.
 bool DownloadFile(HINTERNET session, const std::string& url, const std::string& path,
                   const std::string& label, const ProgressCallback& progress, bool resume);
+
+// "Downloading: " + label, with " (a / b MB)" once total reaches 1 MiB.
+std::string DownloadProgressText(const std::string& label, uint64_t done, uint64_t total);
+// done / total * 100, 0 when total is 0 (not clamped).
+float DownloadProgressPercent(uint64_t done, uint64_t total);

@@ -1,0 +1,157 @@
+#include "core/http.h"
+
+#include "core/files.h"
+#include "core/handles.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+const char* const kUserAgent = "QVX-Launcher/1.0";
+
+namespace {
+
+constexpr DWORD kDocumentBlockSize = 16384;
+constexpr DWORD kFileBlockSize = 65536;
+constexpr uint64_t kMiB = 1048576;
+
+HINTERNET OpenRequest(HINTERNET session, const char* url, const std::string& headers)
+{
+    return InternetOpenUrlA(session, url, headers.empty() ? nullptr : headers.c_str(),
+                            static_cast<DWORD>(headers.size()), kRequestFlags, 0);
+}
+
+// False when the server's answer carries no readable status.
+bool QueryStatus(HINTERNET request, DWORD& status)
+{
+    DWORD size = sizeof(status);
+    DWORD index = 0;
+    return HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                          &size, &index) != FALSE;
+}
+
+// False when the answer has no Content-Length.
+bool QueryContentLength(HINTERNET request, uint64_t& length)
+{
+    char text[64] = {};
+    DWORD size = sizeof(text) - 1;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) return false;
+    length = std::strtoull(text, nullptr, 10);
+    return true;
+}
+
+uint64_t ExistingFileSize(const std::string& path)
+{
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !GetFileSizeEx(file.Get(), &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+// Copies the body into the output stream, one progress report per block.
+void TransferBody(HINTERNET request, std::ofstream& output, uint64_t done, uint64_t total,
+                  const std::string& label, const ProgressCallback& progress)
+{
+    std::vector<char> buffer(kFileBlockSize);
+    DWORD got = 0;
+    while (InternetReadFile(request, buffer.data(), kFileBlockSize, &got) && got > 0) {
+        output.write(buffer.data(), got);
+        done += got;
+        if (progress) progress(DownloadProgressText(label, done, total),
+                               DownloadProgressPercent(done, total), done, total);
+    }
+}
+
+}  // namespace
+
+HINTERNET OpenServiceSession()
+{
+    return InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+}
+
+std::string DownloadProgressText(const std::string& label, uint64_t done, uint64_t total)
+{
+    std::string text = "Downloading: " + label;
+    if (total >= kMiB)
+        text += " (" + std::to_string(done / kMiB) + " / " + std::to_string(total / kMiB) + " MB)";
+    return text;
+}
+
+float DownloadProgressPercent(uint64_t done, uint64_t total)
+{
+    if (total == 0) return 0.0f;
+    return static_cast<float>(static_cast<double>(done) / static_cast<double>(total) * 100.0);
+}
+
+bool DownloadToString(HINTERNET session, const char* url, std::string& out)
+{
+    InternetHandle request(OpenRequest(session, url, std::string()));
+    if (!request) return false;
+    DWORD status = 0;
+    if (QueryStatus(request.Get(), status) && status != 200) return false;
+
+    uint64_t expected = 0;
+    const bool lengthKnown = QueryContentLength(request.Get(), expected);
+    out.clear();
+    if (lengthKnown && expected > kMaxDocumentSize) return false;
+    if (lengthKnown) out.reserve(static_cast<size_t>(expected));
+
+    char buffer[kDocumentBlockSize];
+    for (;;) {
+        DWORD got = 0;
+        if (!InternetReadFile(request.Get(), buffer, sizeof(buffer), &got)) {
+            out.clear();
+            return false;
+        }
+        if (got == 0) break;
+        if (out.size() + got > kMaxDocumentSize) {
+            out.clear();
+            return false;
+        }
+        out.append(buffer, got);
+    }
+    // A connection that closes early ends the body like a complete one does;
+    // only the announced length tells them apart.
+    if (lengthKnown && out.size() < expected) {
+        out.clear();
+        return false;
+    }
+    return !out.empty();
+}
+
+bool DownloadFile(HINTERNET session, const std::string& url, const std::string& path,
+                  const std::string& label, const ProgressCallback& progress, bool resume)
+{
+    EnsureParentDirectories(path);
+    uint64_t offset = resume ? ExistingFileSize(path) : 0;
+
+    for (;;) {
+        const std::string headers =
+            offset != 0 ? "Range: bytes=" + std::to_string(offset) + "-\r\n" : std::string();
+        InternetHandle request(OpenRequest(session, url.c_str(), headers));
+        if (!request) return false;
+
+        DWORD status = 0;
+        const bool statusKnown = QueryStatus(request.Get(), status);
+        // A partial file that is already whole (or longer than the file now
+        // served) asks for a range past the end: start it over, once.
+        if (statusKnown && status == 416 && offset != 0) {
+            offset = 0;
+            continue;
+        }
+        if (statusKnown && status != 200 && status != 206) return false;
+
+        uint64_t length = 0;
+        if (!QueryContentLength(request.Get(), length)) length = 0;
+        const bool appending = statusKnown && status == 206 && offset != 0;
+        const uint64_t total = appending ? length + offset : length;
+
+        std::ofstream output(path, appending ? std::ios::binary | std::ios::app
+                                             : std::ios::binary | std::ios::trunc);
+        if (!output.is_open()) return false;
+        TransferBody(request.Get(), output, appending ? offset : 0, total, label, progress);
+        return true;
+    }
+}
