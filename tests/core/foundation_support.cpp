@@ -1,0 +1,163 @@
+#include "core/foundation_support.h"
+
+#include <cstring>
+#include <vector>
+
+namespace checks {
+namespace {
+
+void RemoveTreeForCleanup(const std::string& dir)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!std::strcmp(entry.cFileName, ".") || !std::strcmp(entry.cFileName, "..")) continue;
+            const std::string path = dir + "\\" + entry.cFileName;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // Links are left for the Linux side to drop with the prefix.
+                continue;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTreeForCleanup(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir(const std::string& tag)
+{
+    static int counter = 0;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + "verandel-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(++counter);
+    RemoveTreeForCleanup(path_);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir()
+{
+    RemoveTreeForCleanup(path_);
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::string();
+    std::string out;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) out.append(buffer, got);
+    CloseHandle(h);
+    return out;
+}
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDir(const std::string& path)
+{
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ThisProgramPath()
+{
+    char buffer[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+    return std::string(buffer, n);
+}
+
+int RunCopyOfThisProgram(const std::string& dir, const std::string& name, const std::string& arguments,
+                         DWORD timeoutMs)
+{
+    const std::string exe = dir + "\\" + name;
+    if (!CopyFileA(ThisProgramPath().c_str(), exe.c_str(), FALSE)) return -1;
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(exe.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si,
+                        &pi)) {
+        return -1;
+    }
+    CloseHandle(pi.hThread);
+    int result = -1;
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        if (GetExitCodeProcess(pi.hProcess, &code)) result = static_cast<int>(code);
+    } else {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    CloseHandle(pi.hProcess);
+    return result;
+}
+
+int RunCheckInCopy(const std::string& dir, const std::string& name, const std::string& check)
+{
+    return RunCopyOfThisProgram(dir, name, "--gtest_also_run_disabled_tests --gtest_filter=" + check);
+}
+
+bool MakeDirectoryLink(const std::string& link, const std::string& target)
+{
+    auto isLink = [&link] {
+        const DWORD a = GetFileAttributesA(link.c_str());
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY);
+    };
+    // Wine's CreateSymbolicLinkA reports success without making anything, so
+    // the result is judged by what is on disk.
+    CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    if (isLink()) return true;
+
+    using UnixNameFn = char*(CDECL*)(const WCHAR*);
+    auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) return false;
+    auto toUnix = [unixName](const std::string& path) {
+        std::wstring wide(path.begin(), path.end());
+        char* name = unixName(wide.c_str());
+        std::string out = name ? name : "";
+        if (name) HeapFree(GetProcessHeap(), 0, name);
+        return out;
+    };
+    const std::string parent = link.substr(0, link.find_last_of('\\'));
+    const std::string command = "/bin/ln -s \"" + toUnix(target) + "\" \"" + toUnix(parent) + "/" +
+                                link.substr(link.find_last_of('\\') + 1) + "\"";
+    std::vector<char> writable(command.begin(), command.end());
+    writable.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA("Z:\\bin\\ln", writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // Wine hands a Unix program over without a process to wait for: watch the disk.
+    for (int i = 0; i < 100 && !isLink(); ++i) Sleep(50);
+    return isLink();
+}
+
+}  // namespace checks
