@@ -1,0 +1,155 @@
+#include "sync/patches.h"
+
+#include "core/archive.h"
+#include "core/handles.h"
+#include "core/http.h"
+#include "core/identity.h"
+#include "core/log.h"
+#include "sync/manifest.h"
+#include "sync/patch_list.h"
+#include "sync/patched_hashes.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+void Report(const ProgressCallback& progress, const std::string& text, float percent)
+{
+    if (progress) progress(text, percent, 0, 0);
+}
+
+std::string InGameDir(const std::string& gameDir, const std::string& name)
+{
+    return gameDir.empty() ? name : gameDir + "\\" + name;
+}
+
+// Moves a plain-file patch over its target; a busy target is moved aside to
+// ".old" first, and put back when the patch still cannot take its place.
+bool MovePatchIntoPlace(const std::string& temp, const std::string& target)
+{
+    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const std::string old = target + ".old";
+    DeleteFileA(old.c_str());
+    const bool movedAside = MoveFileExA(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (movedAside) MoveFileExA(old.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return false;
+}
+
+// An extraction that failed after moving the running launcher aside must not
+// leave the game directory without a launcher.
+void RestoreLauncherIfMissing()
+{
+    const std::string path = GetLauncherPath();
+    const std::string old = path + ".old";
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesA(old.c_str()) != INVALID_FILE_ATTRIBUTES)
+        MoveFileExA(old.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+bool IsArchivePatch(const std::string& file)
+{
+    if (file.size() <= 3) return false;
+    const std::string ending = file.substr(file.size() - 4);
+    return ending == ".rgz" || ending == ".RGZ" || ending == ".zip" || ending == ".ZIP";
+}
+
+// Puts one downloaded patch in place and lists the files it wrote.
+bool InstallPatchFile(const std::string& gameDir, const std::string& file,
+                      const std::string& temp, std::vector<std::string>& names)
+{
+    if (IsArchivePatch(file)) {
+        const bool extracted = ExtractArchive(temp, gameDir.empty() ? "." : gameDir, &names);
+        DeleteFileA(temp.c_str());
+        if (!extracted) RestoreLauncherIfMissing();
+        return extracted;
+    }
+    if (!MovePatchIntoPlace(temp, InGameDir(gameDir, file))) {
+        DeleteFileA(temp.c_str());
+        return false;
+    }
+    names.push_back(file);
+    return true;
+}
+
+}  // namespace
+
+bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& patchBaseUrl,
+                            const std::string& gameDir, const ProgressCallback& progress,
+                            std::string& message)
+{
+    const std::string versionPath = InGameDir(gameDir, PatchVersionFileName());
+    const uint32_t current = ReadPatchVersion(versionPath);
+    Report(progress, "Checking for updates (current: v" + std::to_string(current) + ")...", 0);
+
+    std::string error;
+    const std::vector<PatchListEntry> list = DownloadPatchList(patchListUrl, error);
+    if (!error.empty() && list.empty()) {
+        message = error;
+        return false;
+    }
+    std::vector<PatchListEntry> pending;
+    for (const PatchListEntry& entry : list)
+        if (entry.version > current) pending.push_back(entry);
+    if (pending.empty()) {
+        message = "Game is up to date (v" + std::to_string(current) + ").";
+        Report(progress, message, 100);
+        return true;
+    }
+
+    InternetHandle session(OpenServiceSession());
+    if (!session) {
+        message = "Failed to open HTTP session.";
+        return false;
+    }
+    const std::string launcherKey = PathKey(GetLauncherFileName());
+
+    const size_t count = pending.size();
+    for (size_t i = 0; i < count; ++i) {
+        const PatchListEntry& patch = pending[i];
+        const std::string url = patchBaseUrl + patch.file;
+        const std::string temp = InGameDir(gameDir, "temp_patch_" + patch.file);
+        Report(progress, "Patch " + std::to_string(i + 1) + "/" + std::to_string(count) + ": " +
+                             patch.file, 0);
+        if (!DownloadPatchFile(session.Get(), url.c_str(), temp, progress, patch.file)) {
+            message = "Error downloading patch: " + patch.file;
+            return false;
+        }
+        Report(progress, "Installing patch: " + patch.file + "...", 100);
+
+        std::vector<std::string> names;
+        if (!InstallPatchFile(gameDir, patch.file, temp, names)) {
+            // Not installed: no records, and the level stays, so the next run
+            // brings this patch again.
+            message = "Failed to install patch: " + patch.file;
+            return false;
+        }
+
+        bool restart = false;
+        for (const std::string& name : names) {
+            if (PathKey(name) == launcherKey)
+                restart = true;  // the launcher's own executable gets no record
+            else
+                RecordPatchedFile(name, patch.version);
+        }
+        // A restart reads the level anew; without it a "stop" patch would be
+        // installed and restarted into for ever.
+        if (!WritePatchVersion(patch.version, versionPath)) {
+            message = "Failed to write patch version file: " + versionPath;
+            return false;
+        }
+
+        if (patch.flag == "stop" || restart) {
+            session.Reset();
+            message = "Launcher updated. Restarting...";
+            Report(progress, message, 100);
+            RestartLauncher();
+        }
+    }
+    message = "All updates installed successfully (v" + std::to_string(pending.back().version) +
+              ")!";
+    Report(progress, message, 100);
+    return true;
+}
