@@ -12,11 +12,9 @@ bench="$build/bench/verandel_bench.exe"
 [ -f "$bench" ] || { echo "no $bench: build the project first" >&2; exit 1; }
 
 export VERANDEL_WINEPREFIX=${VERANDEL_WINEPREFIX:-$build/wineprefix}
-# Boots the prefix; fails harmlessly when its server is already running.
-bash "$here/tests/support/wine_boot.sh" >/dev/null 2>&1 || true
-
 data="$build/bench_crc.$$.bin"
-trap 'rm -f "$data"' EXIT
+out="$build/bench_crc.$$.out"
+trap 'rm -f "$data" "$out"' EXIT
 head -c "$size" /dev/urandom >"$data"
 echo "linux crc32 for reference: $(python3 -c 'import sys, zlib
 crc = 0
@@ -24,4 +22,9 @@ with open(sys.argv[1], "rb") as f:
     while block := f.read(1 << 24):
         crc = zlib.crc32(block, crc)
 print("%08x" % crc)' "$data")"
-"$here/tests/support/wine_run.sh" "$bench" crc "Z:${data//\//\\}" </dev/null
+# Output to a file, not a pipe: Wine's background services would keep a pipe
+# open after the benchmark ends.
+status=0
+"$here/tests/support/wine_run.sh" "$bench" crc "Z:${data//\//\\}" </dev/null >"$out" 2>&1 || status=$?
+cat "$out"
+exit "$status"
