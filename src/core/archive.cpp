@@ -1,0 +1,387 @@
+#include "core/archive.h"
+
+#include "core/archive_output.h"
+#include "core/handles.h"
+#include "core/rgz_format.h"
+#include "core/safe_path.h"
+#include "core/zip_reader.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr size_t kBlock = 1 << 20;
+// The full client archive wraps everything in this folder; it is dropped so the
+// files land directly in the game directory.
+const char kFullClientPrefix[] = "Quillfen_Full\\";
+// ZIP's own code page for names without the UTF-8 flag.
+constexpr UINT kZipLegacyCodePage = 437;
+// A gzip header longer than this (its name and comment) is refused.
+constexpr size_t kGzipHeaderLimit = 256 * 1024;
+
+UniqueHandle OpenForReading(const std::wstring& path)
+{
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t n)
+{
+    while (n > 0) {
+        OVERLAPPED at{};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD chunk = n > kBlock ? DWORD(kBlock) : DWORD(n), got = 0;
+        if (!ReadFile(file, buffer, chunk, &got, &at) || got != chunk) return false;
+        buffer += chunk;
+        offset += chunk;
+        n -= chunk;
+    }
+    return true;
+}
+
+bool FileSize(HANDLE file, uint64_t& size)
+{
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(file, &li)) return false;
+    size = uint64_t(li.QuadPart);
+    return true;
+}
+
+// ---- ZIP ----
+
+struct PlannedEntry {
+    const ZipEntry* entry;
+    std::wstring path;     // output path
+    std::string listName;  // relative name for the caller's list
+};
+
+// Entry names as UTF-8 when flagged or when they read as UTF-8 anyway (Info-ZIP
+// on Unix stores UTF-8 without the flag); other names are code page 437.
+std::wstring ZipNameToWide(const ZipEntry& e)
+{
+    if (e.name.empty()) return std::wstring();
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, e.name.data(), int(e.name.size()), nullptr, 0) > 0)
+        return ToWide(e.name, CP_UTF8);
+    if (!e.utf8Name) {
+        std::wstring w = ToWide(e.name, kZipLegacyCodePage);
+        if (!w.empty()) return w;
+    }
+    return std::wstring();
+}
+
+// Every name is checked before anything is written, so a hostile archive
+// leaves the destination untouched.
+bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& destination,
+                    std::vector<PlannedEntry>& plan)
+{
+    for (const ZipEntry& e : entries) {
+        std::wstring wide = ZipNameToWide(e);
+        if (wide.empty() && !e.name.empty()) return false;
+        std::replace(wide.begin(), wide.end(), L'/', L'\\');
+        std::string utf8 = ToNarrow(wide, CP_UTF8);
+        if (utf8.compare(0, sizeof kFullClientPrefix - 1, kFullClientPrefix) == 0) {
+            utf8.erase(0, sizeof kFullClientPrefix - 1);
+            wide = ToWide(utf8, CP_UTF8);
+        }
+        if (utf8.empty()) continue;  // the top folder's own entry
+        if (!IsSafeRelativePath(utf8)) return false;
+        plan.push_back({&e, JoinOutputPath(destination, wide), ToNarrow(wide, CP_ACP)});
+    }
+    return true;
+}
+
+bool DosTimeToFileTime(uint16_t date, uint16_t time, FILETIME& out)
+{
+    SYSTEMTIME st{};
+    st.wYear = WORD(1980 + (date >> 9));
+    st.wMonth = WORD((date >> 5) & 15);
+    st.wDay = WORD(date & 31);
+    st.wHour = WORD(time >> 11);
+    st.wMinute = WORD((time >> 5) & 63);
+    st.wSecond = WORD((time & 31) * 2);
+    FILETIME local;
+    // DOS times are local times.
+    return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &out);
+}
+
+class ZipExtractor {
+public:
+    ZipExtractor(HANDLE archive, const ZipDirectoryLocation& where)
+        : archive_(archive), where_(where), in_(kBlock), out_(kBlock) {}
+    bool WriteEntry(const ZipEntry& e, StagedFile& out);
+
+private:
+    bool Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
+    bool Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
+
+    HANDLE archive_;
+    ZipDirectoryLocation where_;
+    std::vector<uint8_t> in_;
+    std::vector<uint8_t> out_;
+};
+
+bool ZipExtractor::WriteEntry(const ZipEntry& e, StagedFile& out)
+{
+    if (e.flags & 0x0001) return false;  // encrypted
+    uint8_t header[kZipLocalHeaderSize];
+    uint64_t dataOffset = 0;
+    std::string reason;
+    if (!ReadAt(archive_, e.localHeaderOffset, header, sizeof header) ||
+        !LocalDataOffset(header, sizeof header, e, where_, dataOffset, reason))
+        return false;
+    uint32_t crc = uint32_t(crc32(0L, Z_NULL, 0));
+    bool ok = false;
+    if (e.method == 0) ok = e.compressedSize == e.uncompressedSize && Copy(dataOffset, e, out, crc);
+    else if (e.method == Z_DEFLATED) ok = Inflate(dataOffset, e, out, crc);
+    return ok && crc == e.crc32;
+}
+
+bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+{
+    for (uint64_t left = e.compressedSize; left > 0;) {
+        size_t n = left < kBlock ? size_t(left) : kBlock;
+        if (!ReadAt(archive_, offset, in_.data(), n) || !out.Write(in_.data(), n)) return false;
+        crc = uint32_t(crc32(crc, in_.data(), uInt(n)));
+        offset += n;
+        left -= n;
+    }
+    return true;
+}
+
+bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+{
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) return false;
+    uint64_t left = e.compressedSize, produced = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        if (z.avail_in == 0) {
+            if (left == 0) break;  // the data ends inside the DEFLATE stream
+            size_t n = left < kBlock ? size_t(left) : kBlock;
+            if (!ReadAt(archive_, offset, in_.data(), n)) break;
+            offset += n;
+            left -= n;
+            z.next_in = in_.data();
+            z.avail_in = uInt(n);
+        }
+        z.next_out = out_.data();
+        z.avail_out = uInt(out_.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) break;
+        size_t n = out_.size() - z.avail_out;
+        produced += n;
+        // More than the directory promised: damaged, stop before writing it.
+        if (produced > e.uncompressedSize || !out.Write(out_.data(), n)) break;
+        crc = uint32_t(crc32(crc, out_.data(), uInt(n)));
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && produced == e.uncompressedSize;
+}
+
+bool ReadCentralDirectory(HANDLE file, ZipDirectoryLocation& where, std::vector<ZipEntry>& entries)
+{
+    uint64_t size = 0;
+    if (!FileSize(file, size)) return false;
+    std::string reason;
+    std::vector<uint8_t> tail(size_t(std::min<uint64_t>(size, kZipEndSearchSize)));
+    if (!ReadAt(file, size - tail.size(), tail.data(), tail.size()) ||
+        !FindZipEnd(tail.data(), tail.size(), size, where, reason))
+        return false;
+    if (where.zip64) {
+        uint8_t record[kZip64EndRecordSize];
+        if (!ReadAt(file, where.zip64RecordOffset, record, sizeof record) ||
+            !ReadZip64End(record, sizeof record, size, where, reason))
+            return false;
+    }
+    if (where.size > kZipMaxCentralDirectory) return false;
+    std::vector<uint8_t> directory(size_t(where.size));
+    return ReadAt(file, where.offset, directory.data(), directory.size()) &&
+           ParseCentralDirectory(directory.data(), directory.size(), where, entries, reason);
+}
+
+// ---- ".rgz" ----
+
+class FileSource : public ByteSource {
+public:
+    FileSource(HANDLE file, uint64_t offset, uint64_t end) : file_(file), offset_(offset), end_(end) {}
+    size_t Read(uint8_t* buffer, size_t n) override
+    {
+        if (failed_) return 0;
+        size_t take = size_t(std::min<uint64_t>(n, end_ - offset_));
+        if (take && !ReadAt(file_, offset_, buffer, take)) {
+            failed_ = true;
+            return 0;
+        }
+        offset_ += take;
+        return take;
+    }
+    bool Failed() const override { return failed_; }
+
+private:
+    HANDLE file_;
+    uint64_t offset_, end_;
+    bool failed_ = false;
+};
+
+// Names inside ".rgz" payloads are system code page bytes, but archives made on
+// Unix carry UTF-8: a name that reads as UTF-8 is taken as such.
+std::wstring PayloadNameToWide(const std::string& name)
+{
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), int(name.size()), nullptr, 0) > 0)
+        return ToWide(name, CP_UTF8);
+    return ToWide(name, CP_ACP);
+}
+
+// Files are staged as they come and placed only once the whole member has
+// proved sound (DEFLATE end, trailer CRC-32 and length).
+class StagingSink : public EntrySink {
+public:
+    explicit StagingSink(const std::wstring& destination) : destination_(destination) {}
+    bool Directory(const std::string& name) override
+    {
+        std::wstring wide;
+        return Resolve(name, wide) && MakeDirectories(JoinOutputPath(destination_, wide));
+    }
+    bool BeginFile(const std::string& name) override
+    {
+        std::wstring wide;
+        if (!Resolve(name, wide)) return false;
+        std::wstring path = JoinOutputPath(destination_, wide);
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        names_.push_back(ToNarrow(wide, CP_ACP));
+        staged_.emplace_back();
+        return MakeParentDirectories(path) && staged_.back().Create(path);
+    }
+    bool WriteFile(const uint8_t* data, size_t n) override { return staged_.back().Write(data, n); }
+    bool EndFile(bool keep) override
+    {
+        if (keep && staged_.back().Close()) return true;
+        staged_.pop_back();
+        names_.pop_back();
+        return false;
+    }
+    bool PlaceAll(std::vector<std::string>* names)
+    {
+        for (size_t i = 0; i < staged_.size(); ++i) {
+            if (!staged_[i].Place()) return false;
+            if (names) names->push_back(names_[i]);
+        }
+        return true;
+    }
+
+private:
+    // The walkers checked the bytes; the name is checked again as the file
+    // system will see it, after the code page conversion.
+    static bool Resolve(const std::string& name, std::wstring& wide)
+    {
+        wide = PayloadNameToWide(name);
+        return !wide.empty() && IsSafeRelativePath(ToNarrow(wide, CP_UTF8));
+    }
+
+    std::wstring destination_;
+    std::vector<StagedFile> staged_;
+    std::vector<std::string> names_;
+};
+
+enum class Pass { Tar, Records, Single };
+
+// One pass over a freshly inflated payload. Done tells the caller to stop with
+// the given result; otherwise the next layout is tried.
+bool RunPass(Pass pass, HANDLE file, const GzipHeader& header, uint64_t size,
+             const std::wstring& destination, std::vector<std::string>* names, bool& done)
+{
+    done = true;
+    FileSource compressed(file, header.dataOffset, size);
+    InflateSource payload(compressed);
+    StagingSink sink(destination);
+    WalkStats stats;
+    WalkResult r = WalkResult::NotThisLayout;
+    if (pass == Pass::Tar) {
+        const uint8_t* head = nullptr;
+        size_t have = payload.Peek(&head, 8 * 512);
+        if (have == 0) return false;  // an empty or unreadable payload
+        if (LooksLikeTar(head, have)) r = WalkTar(payload, sink, stats);
+    } else if (pass == Pass::Records) {
+        r = WalkRecordStream(payload, sink, stats);
+    } else if (header.hasName && !header.name.empty()) {
+        r = WriteSingleFile(payload, header.name, sink, stats);
+    } else {
+        return false;
+    }
+    if (r == WalkResult::Ok && stats.filesWritten > 0)
+        return payload.Finish() && sink.PlaceAll(names);
+    done = r != WalkResult::Ok && r != WalkResult::NotThisLayout;
+    return false;
+}
+
+}  // namespace
+
+bool ExtractArchive(const std::string& archive, const std::string& destination,
+                    std::vector<std::string>* names)
+{
+    if (archive.size() <= 3) return false;
+    const std::string ending = archive.substr(archive.size() - 4);
+    if (ending == ".zip" || ending == ".ZIP") return ExtractZipArchive(archive, destination, names);
+    if (ending == ".rgz" || ending == ".RGZ") return ExtractRgzArchive(archive, destination, names);
+    return false;
+}
+
+bool ExtractZipArchive(const std::string& archive, const std::string& destination,
+                       std::vector<std::string>* names)
+{
+    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
+    if (!file) return false;
+    ZipDirectoryLocation where;
+    std::vector<ZipEntry> entries;
+    std::vector<PlannedEntry> plan;
+    if (!ReadCentralDirectory(file.Get(), where, entries) ||
+        !PlanZipEntries(entries, ToWide(destination, CP_ACP), plan))
+        return false;
+
+    ZipExtractor extractor(file.Get(), where);
+    bool allWritten = true;
+    for (const PlannedEntry& p : plan) {
+        if (p.entry->IsDirectory()) {
+            allWritten = MakeDirectories(p.path) && allWritten;
+            continue;
+        }
+        FILETIME time;
+        const bool haveTime = DosTimeToFileTime(p.entry->dosDate, p.entry->dosTime, time);
+        StagedFile out;
+        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, out) &&
+            out.Close(haveTime ? &time : nullptr) && out.Place()) {
+            if (names) names->push_back(p.listName);
+        } else {
+            allWritten = false;  // a damaged entry leaves its target as it was
+        }
+    }
+    return allWritten;
+}
+
+bool ExtractRgzArchive(const std::string& archive, const std::string& destination,
+                       std::vector<std::string>* names)
+{
+    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
+    uint64_t size = 0;
+    if (!file || !FileSize(file.Get(), size)) return false;
+    std::vector<uint8_t> head(size_t(std::min<uint64_t>(size, kGzipHeaderLimit)));
+    GzipHeader header;
+    if (!ReadAt(file.Get(), 0, head.data(), head.size()) ||
+        !ParseGzipHeader(head.data(), head.size(), head.size() == size, header) ||
+        size - header.dataOffset < 8)
+        return false;
+
+    const std::wstring dest = ToWide(destination, CP_ACP);
+    for (Pass pass : {Pass::Tar, Pass::Records, Pass::Single}) {
+        bool done = false;
+        bool ok = RunPass(pass, file.Get(), header, size, dest, names, done);
+        if (ok || done) return ok;
+    }
+    return false;
+}

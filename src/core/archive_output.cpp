@@ -1,0 +1,126 @@
+#include "core/archive_output.h"
+
+#include <utility>
+
+std::wstring ToWide(const std::string& text, UINT codePage)
+{
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring out(size_t(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), int(text.size()), &out[0], n);
+    return out;
+}
+
+std::string ToNarrow(const std::wstring& text, UINT codePage)
+{
+    if (text.empty()) return std::string();
+    int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring JoinOutputPath(const std::wstring& destination, const std::wstring& name)
+{
+    if (destination.empty() || destination == L".") return name;
+    return destination + L"\\" + name;
+}
+
+static bool IsDirectory(const std::wstring& path)
+{
+    DWORD attrs = GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeDirectories(const std::wstring& path)
+{
+    std::wstring p = path;
+    while (!p.empty() && (p.back() == L'\\' || p.back() == L'/')) p.pop_back();
+    if (p.empty() || IsDirectory(p)) return true;
+    MakeParentDirectories(p);
+    CreateDirectoryW(p.c_str(), nullptr);
+    return IsDirectory(p);
+}
+
+bool MakeParentDirectories(const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut == 0) return true;
+    std::wstring parent = path.substr(0, cut);
+    if (parent.size() == 2 && parent[1] == L':') return true;  // "C:" itself
+    return MakeDirectories(parent);
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : file_(std::move(other.file_)), temp_(std::move(other.temp_)), final_(std::move(other.final_))
+{
+    other.temp_.clear();
+}
+
+bool StagedFile::Create(const std::wstring& finalPath)
+{
+    Discard();
+    final_ = finalPath;
+    // CREATE_NEW: a temporary name never clobbers a file that is already there.
+    for (unsigned n = 1; n < 1000; ++n) {
+        std::wstring temp = finalPath + L".~x" + std::to_wstring(n);
+        HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            file_.Reset(h);
+            temp_ = temp;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+bool StagedFile::Write(const uint8_t* data, size_t n)
+{
+    while (n > 0) {
+        DWORD chunk = n > (1u << 30) ? (1u << 30) : DWORD(n);
+        DWORD written = 0;
+        if (!WriteFile(file_.Get(), data, chunk, &written, nullptr) || written != chunk) return false;
+        data += chunk;
+        n -= chunk;
+    }
+    return true;
+}
+
+bool StagedFile::Close(const FILETIME* time)
+{
+    if (!file_) return false;
+    if (time) SetFileTime(file_.Get(), nullptr, nullptr, time);
+    file_.Reset();
+    return true;
+}
+
+bool StagedFile::Place()
+{
+    if (temp_.empty() || file_) return false;
+    bool ok = MoveOverTarget(temp_, final_);
+    if (ok) temp_.clear();
+    else Discard();
+    return ok;
+}
+
+void StagedFile::Discard()
+{
+    file_.Reset();
+    if (!temp_.empty()) DeleteFileW(temp_.c_str());
+    temp_.clear();
+}
+
+bool MoveOverTarget(const std::wstring& source, const std::wstring& target)
+{
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    DWORD attrs = GetFileAttributesW(target.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    const std::wstring old = target + L".old";
+    DeleteFileW(old.c_str());
+    MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}

@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""Builds the archives that archive_checks extracts, with real tools.
+
+Usage: make_archives.py OUTDIR
+
+OUTDIR/tree/ holds the files that the good archives carry; the checks compare
+every extracted file with it. Good archives come from `zip`, `tar`, `gzip` and
+Python's zipfile; the hostile ones (good/ and bad/) are written here byte by
+byte, one fault each.
+"""
+import gzip
+import io
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tarfile
+import zipfile
+import zlib
+
+FIXED_TIME = (2020, 1, 2, 3, 4, 6)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_tree(tree):
+    # Mixed content: text that deflates well, random bytes that do not, and a
+    # file over the extractor's 1 MiB block size.
+    rnd = bytes((i * 2654435761 >> 13) & 0xFF for i in range(200_000))
+    text = b"".join(b"line %06d of the patch notes\n" % i for i in range(120_000))
+    write(os.path.join(tree, "a.txt"), b"hello\n")
+    write(os.path.join(tree, "big.bin"), text[:1_500_000] + rnd + text[:1_200_000])
+    write(os.path.join(tree, "sub", "b.txt"), b"deep file\n")
+    write(os.path.join(tree, "sub", "deeper", "c.dat"), rnd[:70_000])
+    write(os.path.join(tree, "caf\u00e9.txt"), "caf\u00e9 au lait\n".encode("utf-8"))
+    write(os.path.join(tree, "empty.txt"), b"")
+    os.makedirs(os.path.join(tree, "emptydir"), exist_ok=True)
+
+
+def run(cmd, cwd, out=None):
+    with open(out, "wb") if out else open(os.devnull, "wb") as sink:
+        subprocess.run(cmd, cwd=cwd, check=True, stdout=sink)
+
+
+def tool_archives(tree, good):
+    run(["zip", "-q", "-r", "-X", os.path.join(good, "zip_deflated.zip"), "."], tree)
+    run(["zip", "-q", "-r", "-X", "-0", os.path.join(good, "zip_stored.zip"), "."], tree)
+    run(["zip", "-q", "-r", "-X", "-fz", os.path.join(good, "zip_zip64.zip"), "."], tree)
+    # Written to a pipe, zip cannot seek back: every entry gets a data descriptor.
+    zipped = subprocess.run(["zip", "-q", "-r", "-X", "-", "."], cwd=tree, check=True,
+                            stdout=subprocess.PIPE).stdout
+    write(os.path.join(good, "zip_descriptors.zip"), zipped)
+    for fmt in ("ustar", "gnu", "pax"):
+        tarred = subprocess.run(["tar", "--format=" + fmt, "-cf", "-", "."], cwd=tree, check=True,
+                                stdout=subprocess.PIPE).stdout
+        gz = subprocess.run(["gzip", "-n", "-c"], input=tarred, check=True, stdout=subprocess.PIPE).stdout
+        write(os.path.join(good, "tar_%s.rgz" % fmt), gz)
+    # gzip stores the file's own name unless told not to.
+    single = os.path.join(good, "single.txt")
+    shutil.copy(os.path.join(tree, "sub", "b.txt"), single)
+    run(["gzip", "-c", "single.txt"], good, os.path.join(good, "single_named.rgz"))
+    run(["gzip", "-n", "-c", "single.txt"], good, os.path.join(good, "single_unnamed.rgz"))
+    os.remove(single)
+
+
+def python_archives(tree, good):
+    # Flag bit 11 for the UTF-8 name, a forced ZIP64 entry, and data
+    # descriptors from writing to a stream that cannot seek.
+    class NoSeek(io.RawIOBase):
+        def __init__(self):
+            self.buf = bytearray()
+
+        def writable(self):
+            return True
+
+        def write(self, b):
+            self.buf += b
+            return len(b)
+
+    sink = NoSeek()
+    with zipfile.ZipFile(sink, "w") as z:
+        for rel in ("a.txt", "big.bin", "sub/b.txt", "caf\u00e9.txt"):
+            info = zipfile.ZipInfo(rel, FIXED_TIME)
+            info.compress_type = zipfile.ZIP_DEFLATED if rel != "a.txt" else zipfile.ZIP_STORED
+            with z.open(info, "w", force_zip64=(rel == "big.bin")) as f:
+                f.write(open(os.path.join(tree, rel), "rb").read())
+    write(os.path.join(good, "py_zipfile.zip"), bytes(sink.buf))
+
+    for top in ("Quillfen_Full", "quillfen_full"):
+        with zipfile.ZipFile(os.path.join(good, "py_%s.zip" % top), "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr(top + "/", b"")
+            z.writestr(top + "/a.txt", b"hello\n")
+            z.writestr(top + "/sub/b.txt", b"deep file\n")
+
+
+def gzip_member(payload, name=None):
+    flags = 0x08 if name is not None else 0
+    header = b"\x1f\x8b\x08" + bytes([flags]) + b"\0\0\0\0\0\xff"
+    if name is not None:
+        header += name + b"\0"
+    comp = zlib.compressobj(9, zlib.DEFLATED, -15)
+    body = comp.compress(payload) + comp.flush()
+    return header + body + struct.pack("<II", zlib.crc32(payload), len(payload) & 0xFFFFFFFF)
+
+
+def records(*items):
+    out = b""
+    for item in items:
+        if item[0] == "d":
+            out += b"d" + bytes([len(item[1])]) + item[1]
+        elif item[0] == "f":
+            out += b"f" + bytes([len(item[1])]) + item[1] + struct.pack("<I", len(item[2])) + item[2]
+        else:
+            out += item[0].encode()
+    return out
+
+
+def record_archives(good):
+    stream = records(("d", b"recdir"), ("f", b"recdir/one.txt", b"first\n"),
+                     ("f", b".\\two.txt", b"second\n"), ("e",)) + b"ignored after the end"
+    write(os.path.join(good, "records.rgz"), gzip_member(stream))
+
+
+def zip_entry(name, data, crc=None, size=None, method=8, flags=0):
+    """One local header + data, and its central directory entry (offset patched later)."""
+    if method == 8:
+        comp = zlib.compressobj(9, zlib.DEFLATED, -15)
+        stored = comp.compress(data) + comp.flush()
+    else:
+        stored = data
+    crc = zlib.crc32(data) if crc is None else crc
+    size = len(data) if size is None else size
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0x1820, 0x5042,
+                        crc, len(stored), size, len(name), 0) + name + stored
+    central = lambda off: struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method,
+                                      0x1820, 0x5042, crc, len(stored), size, len(name), 0, 0,
+                                      0, 0, 0, off) + name
+    return local, central
+
+
+def raw_zip(entries, cd_size=None, cd_offset=None):
+    body, cds = b"", b""
+    for local, central in entries:
+        cds += central(len(body))
+        body += local
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries),
+                      len(cds) if cd_size is None else cd_size,
+                      len(body) if cd_offset is None else cd_offset, 0)
+    return body + cds + end
+
+
+def hostile_archives(good, bad):
+    ok = zip_entry(b"ok.txt", b"fine\n")
+    payload = b"x" * 5000
+    for tag, name in (("dotdot", b"../evil.txt"), ("nested_dotdot", b"sub/../../evil.txt"),
+                      ("absolute", b"/evil.txt"), ("drive", b"C:/evil.txt"),
+                      ("share", b"//server/share/evil.txt"), ("stream", b"ok.txt:evil")):
+        write(os.path.join(bad, "zip_name_%s.zip" % tag), raw_zip([ok, zip_entry(name, payload)]))
+
+    write(os.path.join(bad, "zip_bad_crc.zip"), raw_zip([zip_entry(b"victim.txt", payload, crc=0x12345678)]))
+    write(os.path.join(bad, "zip_bad_size.zip"), raw_zip([zip_entry(b"victim.txt", payload, size=4000)]))
+    local, central = zip_entry(b"victim.txt", payload)
+    broken = local[:40] + bytes(b ^ 0x5A for b in local[40:])
+    write(os.path.join(bad, "zip_bad_deflate.zip"), raw_zip([(broken, central)]))
+    write(os.path.join(bad, "zip_method.zip"), raw_zip([zip_entry(b"victim.txt", payload, method=12)]))
+    # A central directory that claims almost 4 GiB, and one that starts past the end.
+    write(os.path.join(bad, "zip_huge_directory.zip"), raw_zip([zip_entry(b"victim.txt", payload)], cd_size=0xFFFFFFF0))
+    write(os.path.join(bad, "zip_directory_past_end.zip"), raw_zip([zip_entry(b"victim.txt", payload)], cd_offset=0x7FFFFFF0))
+    # Compressed size pointing past the data, through a ZIP64 extra field.
+    local, central = zip_entry(b"victim.txt", payload)
+    huge = lambda off: (central(off)[:20] + struct.pack("<I", 0xFFFFFFFF) + central(off)[24:30] +
+                        struct.pack("<H", 12) + central(off)[32:] + struct.pack("<HHQ", 1, 8, 1 << 62))
+    write(os.path.join(bad, "zip_zip64_past_end.zip"), raw_zip([(local, huge)]))
+
+    tree_tar = io.BytesIO()
+    with tarfile.open(fileobj=tree_tar, mode="w", format=tarfile.USTAR_FORMAT) as t:
+        for name, data in (("ok.txt", b"fine\n"), ("victim.txt", payload)):
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            t.addfile(info, io.BytesIO(data))
+    tar_bytes = tree_tar.getvalue()
+    for tag, name in (("dotdot", "../evil.txt"), ("absolute", "/evil.txt"), ("drive", "C:/evil.txt")):
+        t_io = io.BytesIO()
+        with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT) as t:
+            for n, data in (("ok.txt", b"fine\n"), (name, payload)):
+                info = tarfile.TarInfo(n)
+                info.size = len(data)
+                t.addfile(info, io.BytesIO(data))
+        write(os.path.join(bad, "tar_name_%s.rgz" % tag), gzip_member(t_io.getvalue()))
+    # Cut inside victim.txt's data (its header is block 2, its data starts at 1536).
+    write(os.path.join(bad, "tar_truncated.rgz"), gzip_member(tar_bytes[:1536 + 3000]))
+    # A size field of 8 GiB - 1 over victim.txt's 5000 bytes (its header is block 2).
+    huge_tar = bytearray(tar_bytes)
+    huge_tar[1024 + 124:1024 + 136] = b"77777777777\0"
+    write(os.path.join(bad, "tar_huge_size.rgz"), gzip_member(bytes(huge_tar)))
+
+    member = gzip_member(tar_bytes)
+    write(os.path.join(good, "tar_python.rgz"), member)
+    write(os.path.join(bad, "gzip_bad_crc.rgz"), member[:-8] + struct.pack("<I", zlib.crc32(tar_bytes) ^ 1) + member[-4:])
+    write(os.path.join(bad, "gzip_bad_isize.rgz"), member[:-4] + struct.pack("<I", len(tar_bytes) + 1))
+    write(os.path.join(bad, "gzip_truncated.rgz"), member[:len(member) // 2])
+    write(os.path.join(bad, "gzip_no_trailer.rgz"), member[:-8])
+    mid = len(member) // 2
+    write(os.path.join(bad, "gzip_bad_deflate.rgz"), member[:mid] + bytes(b ^ 0xFF for b in member[mid:mid + 64]) + member[mid + 64:])
+
+    write(os.path.join(bad, "records_name_dotdot.rgz"), gzip_member(records(
+        ("f", b"ok.txt", b"fine\n"), ("f", b"..\\evil.txt", payload), ("e",))))
+    write(os.path.join(bad, "records_name_drive.rgz"), gzip_member(records(
+        ("f", b"ok.txt", b"fine\n"), ("d", b"C:\\evil"), ("e",))))
+    write(os.path.join(bad, "records_truncated.rgz"), gzip_member(records(
+        ("f", b"ok.txt", b"fine\n"), ("f", b"victim.txt", payload))[:-100]))
+    write(os.path.join(bad, "single_name_dotdot.rgz"), gzip_member(b"plain content\n", b"../evil.txt"))
+    write(os.path.join(bad, "single_name_absolute.rgz"), gzip_member(b"plain content\n", b"\\evil.txt"))
+
+
+def main():
+    out = os.path.abspath(sys.argv[1])
+    shutil.rmtree(out, ignore_errors=True)
+    tree, good, bad = (os.path.join(out, d) for d in ("tree", "good", "bad"))
+    for d in (tree, good, bad):
+        os.makedirs(d)
+    make_tree(tree)
+    tool_archives(tree, good)
+    python_archives(tree, good)
+    record_archives(good)
+    hostile_archives(good, bad)
+
+
+if __name__ == "__main__":
+    main()
