@@ -6,6 +6,41 @@
 namespace checks {
 namespace {
 
+using UnixNameFn = char*(CDECL*)(const WCHAR*);
+
+UnixNameFn WineUnixName()
+{
+    return reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+}
+
+std::string ToUnixPath(UnixNameFn unixName, const std::string& path)
+{
+    std::wstring wide(path.begin(), path.end());
+    char* name = unixName(wide.c_str());
+    std::string out = name ? name : "";
+    if (name) HeapFree(GetProcessHeap(), 0, name);
+    return out;
+}
+
+// Starts a Unix program under Wine. Wine gives no process to wait for, so
+// callers watch for its effect.
+bool StartUnixCommand(const char* program, const std::string& commandLine)
+{
+    std::vector<char> writable(commandLine.begin(), commandLine.end());
+    writable.push_back('\0');
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(program, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Removes dir and what is below it. Links are only removed where Windows
+// calls remove the link itself, so under Wine they stay for rm.
 void RemoveTreeForCleanup(const std::string& dir)
 {
     WIN32_FIND_DATAA entry;
@@ -15,10 +50,8 @@ void RemoveTreeForCleanup(const std::string& dir)
             if (!std::strcmp(entry.cFileName, ".") || !std::strcmp(entry.cFileName, "..")) continue;
             const std::string path = dir + "\\" + entry.cFileName;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                // Links are left for the Linux side to drop with the prefix.
-                continue;
-            }
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (WineUnixName() == nullptr) RemoveDirectoryA(path.c_str());
+            } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTreeForCleanup(path);
             } else {
                 SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -46,6 +79,12 @@ ScratchDir::ScratchDir(const std::string& tag)
 ScratchDir::~ScratchDir()
 {
     RemoveTreeForCleanup(path_);
+    if (!PathExists(path_)) return;
+    // What is left is a link under Wine: rm removes it without following it.
+    UnixNameFn unixName = WineUnixName();
+    if (unixName == nullptr) return;
+    if (!StartUnixCommand("Z:\\bin\\rm", "/bin/rm -rf \"" + ToUnixPath(unixName, path_) + "\"")) return;
+    for (int i = 0; i < 100 && PathExists(path_); ++i) Sleep(50);
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes)
@@ -132,29 +171,14 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target)
     CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
     if (isLink()) return true;
 
-    using UnixNameFn = char*(CDECL*)(const WCHAR*);
-    auto unixName = reinterpret_cast<UnixNameFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    UnixNameFn unixName = WineUnixName();
     if (unixName == nullptr) return false;
-    auto toUnix = [unixName](const std::string& path) {
-        std::wstring wide(path.begin(), path.end());
-        char* name = unixName(wide.c_str());
-        std::string out = name ? name : "";
-        if (name) HeapFree(GetProcessHeap(), 0, name);
-        return out;
-    };
-    const std::string parent = link.substr(0, link.find_last_of('\\'));
-    const std::string command = "/bin/ln -s \"" + toUnix(target) + "\" \"" + toUnix(parent) + "/" +
-                                link.substr(link.find_last_of('\\') + 1) + "\"";
-    std::vector<char> writable(command.begin(), command.end());
-    writable.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA("Z:\\bin\\ln", writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    const size_t sep = link.find_last_of('\\');
+    if (!StartUnixCommand("Z:\\bin\\ln", "/bin/ln -s \"" + ToUnixPath(unixName, target) + "\" \"" +
+                                                ToUnixPath(unixName, link.substr(0, sep)) + "/" +
+                                                link.substr(sep + 1) + "\"")) {
         return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    }
     // Wine hands a Unix program over without a process to wait for: watch the disk.
     for (int i = 0; i < 100 && !isLink(); ++i) Sleep(50);
     return isLink();
