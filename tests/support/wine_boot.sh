@@ -8,8 +8,18 @@ if [ "${1:-}" = "--shutdown" ]; then
   exit 0
 fi
 mkdir -p "$WINEPREFIX"
-"$WINESERVER" -p </dev/null >/dev/null 2>&1
-"$WINE64" wineboot -i </dev/null >/dev/null 2>&1
+booted=no
+for attempt in 1 2 3; do
+  if "$WINESERVER" -p </dev/null >/dev/null 2>&1 &&
+     "$WINE64" wineboot -i </dev/null >/dev/null 2>&1; then
+    booted=yes
+    break
+  fi
+  echo "wineboot attempt $attempt failed; retrying" >&2
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  sleep 2
+done
+[ "$booted" = yes ] || { echo "could not boot the wine prefix $WINEPREFIX" >&2; exit 1; }
 # GDI+ finds no Tahoma or Arial by default; map both to Liberation Sans.
 for face in Tahoma Arial "Segoe UI"; do
   "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'Liberation Sans' /f \
