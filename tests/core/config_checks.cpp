@@ -121,8 +121,11 @@ TEST(EmbeddedConfig, TestDocumentDiffersWhereItShould)
     EXPECT_EQ(ParseEmbeddedLayout(doc), expected);
 }
 
-TEST(EmbeddedConfig, MissingResourceIsEmpty)
+TEST(EmbeddedConfig, EnglishUsRcdataAndMissingIds)
 {
+    for (int id : {IDR_CONFIG_LIVE, IDR_CONFIG_TEST}) {
+        EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(id), 1033), nullptr) << id;
+    }
     EXPECT_EQ(LoadResourceString(4242), "");
 }
 
