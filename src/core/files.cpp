@@ -70,7 +70,8 @@ public:
     }
     ~StagingFile()
     {
-        if (path_.empty()) return;
+        if (path_.empty() || DeleteFileA(path_.c_str())) return;
+        // Only when needed: a hard link shares its attributes with the source.
         SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path_.c_str());
     }
@@ -147,6 +148,7 @@ bool MoveOverTarget(const char* staged, const std::string& target)
 {
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExA(staged, target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (!Exists(GetFileAttributesA(target.c_str()))) return false;
     const std::string old = target + ".old";
     SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(old.c_str());
@@ -315,13 +317,13 @@ bool ExtractResourceToFile(int id, const std::string& path)
     const char* bytes = static_cast<const char*>(LockResource(loaded));
     if (bytes == nullptr || size == 0) return false;
 
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     StagingFile staged(path);
     {
         UniqueHandle out(CreateFileA(staged.Path(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                      nullptr));
         if (!out || !WriteAll(out.Get(), bytes, size)) return false;
     }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExA(staged.Path(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
     staged.Keep();
     return true;
