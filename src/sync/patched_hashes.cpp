@@ -1,0 +1,79 @@
+#include "sync/patched_hashes.h"
+
+#include "core/checksum.h"
+#include "core/files.h"
+#include "core/identity.h"
+#include "sync/manifest.h"
+#include "sync/record_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+const char* PatchedHashesFileName()
+{
+    return IsTestLauncher() ? "patched_hashes_test.dat" : "patched_hashes.dat";
+}
+
+PatchedHashes ParsePatchedHashes(const std::string& text)
+{
+    PatchedHashes records;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t a = line.find('|');
+        const size_t b = a == std::string::npos ? a : line.find('|', a + 1);
+        if (b == std::string::npos) continue;
+        PatchedHashEntry entry;
+        entry.version = uint32_t(std::strtoul(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
+        entry.crc32 = ToLower(line.substr(b + 1));
+        records[PathKey(line.substr(0, a))] = entry;
+    }
+    return records;
+}
+
+std::string FormatPatchedHashes(const PatchedHashes& records)
+{
+    std::string text;
+    for (const auto& [key, entry] : records)
+        text += key + "|" + std::to_string(entry.version) + "|" + entry.crc32 + "\n";
+    return text;
+}
+
+PatchedHashes LoadPatchedHashes(const std::string& path)
+{
+    std::string text;
+    if (!ReadWholeFile(path, text)) return PatchedHashes();
+    return ParsePatchedHashes(text);
+}
+
+void RecordPatchedFile(const std::string& relativePath, uint32_t version)
+{
+    const std::string dir = GetLauncherDir();
+    const std::string normalized = NormalizeRelPath(relativePath);
+    const std::string key = ToLower(normalized);
+    std::string rel = normalized;
+    std::replace(rel.begin(), rel.end(), '/', '\\');
+
+    // The validation checks realm profile files in the Legacy profile, so a
+    // live launcher keeps that copy in step and records its checksum.
+    std::string checked = dir + "\\" + rel;
+    if (!IsTestLauncher() && IsRealmProfileFile(key)) {
+        const std::string legacy = dir + "\\profiles\\legacy\\" + rel;
+        if (GetFileAttributesA(checked.c_str()) != INVALID_FILE_ATTRIBUTES) LinkOrCopyFile(checked, legacy);
+        checked = legacy;
+    }
+    std::string crc;
+    uint64_t size = 0;
+    if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return;
+
+    const std::string path = dir + "\\" + PatchedHashesFileName();
+    PatchedHashes records = LoadPatchedHashes(path);
+    records[key] = PatchedHashEntry{version, ToLower(crc)};
+    ReplaceFileContents(path, FormatPatchedHashes(records), true);
+}

@@ -1,0 +1,216 @@
+// The integrity cache, the patched-file records and the patch level's start
+// value: line formats byte for byte, and the cases that depend on the
+// launcher's own directory and name, run in copies of this program.
+#include "core/foundation_support.h"
+#include "sync/integrity_cache.h"
+#include "sync/patch_list.h"
+#include "sync/patched_hashes.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using checks::PathExists;
+using checks::ReadBytes;
+using checks::RunCheckInCopy;
+using checks::ScratchDir;
+using checks::WriteBytes;
+
+namespace {
+
+std::string Crc(const std::string& data)
+{
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08lx",
+                  crc32(0L, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size())));
+    return hex;
+}
+
+// A file of the given size without writing its bytes.
+void MakeSizedFile(const std::string& path, int64_t size)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    SetFilePointerEx(h, at, nullptr, FILE_BEGIN);
+    SetEndOfFile(h);
+    CloseHandle(h);
+}
+
+std::string LauncherDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p(path, n);
+    return p.substr(0, p.find_last_of('\\'));
+}
+
+}  // namespace
+
+TEST(IntegrityCacheText, ReadsLenientlyAndWritesSortedLowerCaseKeys)
+{
+    const IntegrityCache cache = ParseIntegrityCache(
+        "Data\\Big.GRF|209715200|132000000000000000|ABCDEF12\r\n"
+        "two|1|2\n"                 // only two '|': ignored
+        "five|1|2|aa|bb|CC\n"       // the crc keeps the further '|'
+        "odd|abc| 7x|00000000\n"    // leading digits or 0
+        "./bgm/a.mp3|5|6|11111111\n"
+        "BGM/A.MP3|7|8|22222222");  // a later line for the same key wins; no final line end
+    EXPECT_EQ(FormatIntegrityCache(cache),
+              "bgm/a.mp3|7|8|22222222\n"
+              "data/big.grf|209715200|132000000000000000|abcdef12\n"
+              "five|1|2|aa|bb|cc\n"
+              "odd|0|7|00000000\n");
+    EXPECT_EQ(cache.at("data/big.grf").size, 209715200u);
+    EXPECT_EQ(cache.at("data/big.grf").mtime, 132000000000000000u);
+}
+
+TEST(PatchedHashesText, ReadsLenientlyAndWritesSortedLowerCaseKeys)
+{
+    const PatchedHashes records = ParsePatchedHashes(
+        "A/B.txt|7|ABCD1234\n"
+        "a/b.txt|9|ffff0000\r\n"
+        "x|12\n"
+        "y|12|\n"
+        "z|abc|00000000\n"
+        "System\\A.lua|305|0badf00d\n"
+        "Data\\Z.txt|1|12345678\n"
+        "bgm\\a.mp3|4294967295|87654321\n");
+    EXPECT_EQ(FormatPatchedHashes(records),
+              "a/b.txt|9|ffff0000\n"
+              "bgm/a.mp3|4294967295|87654321\n"
+              "data/z.txt|1|12345678\n"
+              "system/a.lua|305|0badf00d\n"
+              "y|12|\n"
+              "z|0|00000000\n");
+}
+
+TEST(RecordFiles, WrittenInTextModeThroughARename)
+{
+    ScratchDir dir("records");
+    const std::string path = dir / "integrity_cache.dat";
+    // A hard link to the old file shows whether the file was rewritten in
+    // place (the link would change) or replaced (it keeps the old bytes).
+    WriteBytes(path, "old|1|2|33333333\r\nlonger than the new content\r\n");
+    ASSERT_TRUE(CreateHardLinkA((dir / "link.dat").c_str(), path.c_str(), nullptr));
+
+    IntegrityCache cache;
+    cache["data.grf"] = {209715200, 42, "0123abcd"};
+    cache["bgm/x.mp3"] = {300000000, 7, "ffffffff"};
+    SaveIntegrityCache(path, cache);
+    EXPECT_EQ(ReadBytes(path), "bgm/x.mp3|300000000|7|ffffffff\r\ndata.grf|209715200|42|0123abcd\r\n");
+    EXPECT_EQ(ReadBytes(dir / "link.dat"), "old|1|2|33333333\r\nlonger than the new content\r\n");
+    EXPECT_FALSE(PathExists(path + ".tmp"));
+    EXPECT_EQ(FormatIntegrityCache(LoadIntegrityCache(path)), FormatIntegrityCache(cache));
+
+    // LF-only files read the same; missing files read as empty; a save that
+    // cannot create its file does nothing.
+    WriteBytes(path, "bgm/x.mp3|300000000|7|ffffffff\ndata.grf|209715200|42|0123abcd\n");
+    EXPECT_EQ(FormatIntegrityCache(LoadIntegrityCache(path)), FormatIntegrityCache(cache));
+    EXPECT_TRUE(LoadIntegrityCache(dir / "none.dat").empty());
+    EXPECT_TRUE(LoadPatchedHashes(dir / "none.dat").empty());
+    SaveIntegrityCache(dir / "no\\such\\dir.dat", cache);
+    EXPECT_FALSE(PathExists(dir / "no"));
+}
+
+// Runs in a copy of this program: records every "path|version" line of
+// scenario.txt beside it.
+TEST(RecordsChild, DISABLED_RecordScenario)
+{
+    const std::string scenario = ReadBytes(LauncherDir() + "\\scenario.txt");
+    size_t start = 0;
+    while (start < scenario.size()) {
+        size_t end = scenario.find('\n', start);
+        std::string line = scenario.substr(start, end - start);
+        start = end == std::string::npos ? scenario.size() : end + 1;
+        size_t bar = line.find('|');
+        RecordPatchedFile(line.substr(0, bar), uint32_t(std::stoul(line.substr(bar + 1))));
+    }
+}
+
+// Runs in a copy: ReadPatchVersion of the path in version_path.txt, result
+// written to version_result.txt.
+TEST(RecordsChild, DISABLED_ReadVersion)
+{
+    const uint32_t v = ReadPatchVersion(ReadBytes(LauncherDir() + "\\version_path.txt"));
+    WriteBytes(LauncherDir() + "\\version_result.txt", std::to_string(v));
+}
+
+TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
+{
+    ScratchDir dir("patched");
+    CreateDirectoryA((dir / "System").c_str(), nullptr);
+    CreateDirectoryA((dir / "data").c_str(), nullptr);
+    WriteBytes(dir / "System\\A.lua", "print('patched')\n");
+    WriteBytes(dir / "data\\b.txt", "b after patch\n");
+    WriteBytes(dir / "qvx_patch.grf.old", "old grf\n");
+    WriteBytes(dir / "scenario.txt",
+               "System\\A.lua|305\n"
+               "data\\b.txt|300\n"
+               "./Data/B.txt|299\n"        // the latest recording wins, even with a lower version
+               "qvx_patch.grf.old|310\n"   // no realm profile file
+               "missing.txt|311");         // not on disk: no record
+    ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
+
+    EXPECT_EQ(ReadBytes(dir / "patched_hashes.dat"),
+              "data/b.txt|299|" + Crc("b after patch\n") + "\r\n"
+              "qvx_patch.grf.old|310|" + Crc("old grf\n") + "\r\n"
+              "system/a.lua|305|" + Crc("print('patched')\n") + "\r\n");
+    EXPECT_EQ(ReadBytes(dir / "profiles\\legacy\\System\\A.lua"), "print('patched')\n");
+    EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\data"));
+    EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\qvx_patch.grf.old"));
+    EXPECT_FALSE(PathExists(dir / "patched_hashes_test.dat"));
+}
+
+TEST(RecordPatchedFile, TestLauncherKeepsItsOwnFileAndNoProfileCopy)
+{
+    ScratchDir dir("patched-test");
+    CreateDirectoryA((dir / "System").c_str(), nullptr);
+    WriteBytes(dir / "System\\A.lua", "print('test')\n");
+    WriteBytes(dir / "patched_hashes_test.dat", "zzz/old.txt|1|00000000\n");
+    WriteBytes(dir / "scenario.txt", "System\\A.lua|305");
+    ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_TEST.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
+
+    EXPECT_EQ(ReadBytes(dir / "patched_hashes_test.dat"),
+              "system/a.lua|305|" + Crc("print('test')\n") + "\r\nzzz/old.txt|1|00000000\r\n");
+    EXPECT_FALSE(PathExists(dir / "patched_hashes.dat"));
+    EXPECT_FALSE(PathExists(dir / "profiles"));
+}
+
+TEST(ReadPatchVersion, StartsAt221OnlyWithoutAVersionFileAndWithAFullClient)
+{
+    struct Case {
+        const char* what;
+        int64_t grfSize;   // -1: no data.grf
+        bool versionDir;   // main.inf exists but cannot be read (it is a folder)
+        const char* result;
+    };
+    const Case cases[] = {
+        {"no client", -1, false, "0"},
+        {"exactly 100 MiB", 104857600, false, "0"},
+        {"one byte more", 104857601, false, "221"},
+        {"version file unreadable", 104857601, true, "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir("version");
+        if (c.grfSize >= 0) MakeSizedFile(dir / "data.grf", c.grfSize);
+        if (c.versionDir) CreateDirectoryA((dir / "main.inf").c_str(), nullptr);
+        WriteBytes(dir / "version_path.txt", "main.inf");
+        ASSERT_EQ(RunCheckInCopy(dir.Path(), "version_child.exe", "RecordsChild.DISABLED_ReadVersion"), 0);
+        EXPECT_EQ(ReadBytes(dir / "version_result.txt"), c.result);
+        const std::string log = ReadBytes(dir / "launcher.log");
+        const std::string line = "[INFO] main.inf missing but full client detected. Initialized patch version to 221.";
+        if (std::string(c.result) == "221") {
+            EXPECT_EQ(ReadBytes(dir / "main.inf"), std::string("\xDD\0\0\0", 4));
+            EXPECT_NE(log.find(line), std::string::npos) << log;
+        } else {
+            EXPECT_EQ(log.find(line), std::string::npos) << log;
+            EXPECT_EQ(PathExists(dir / "main.inf"), c.versionDir);
+        }
+    }
+}
