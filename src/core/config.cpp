@@ -1,16 +1,10 @@
 #include "core/config.h"
 
-#include "core/identity.h"
-
 #include <deployment.h>
-#include <resource_ids.h>
-#include <windows.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -109,18 +103,6 @@ LauncherConfig::LauncherConfig()
 
 LauncherConfig g_config;
 
-std::string LoadResourceString(int id)
-{
-    HRSRC info = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));
-    if (info == nullptr) return std::string();
-    HGLOBAL loaded = LoadResource(nullptr, info);
-    if (loaded == nullptr) return std::string();
-    const DWORD size = SizeofResource(nullptr, info);
-    const void* bytes = LockResource(loaded);
-    if (bytes == nullptr || size == 0) return std::string();
-    return std::string(static_cast<const char*>(bytes), size);
-}
-
 std::string JsonGetString(const std::string& text, const std::string& key, const std::string& defaultValue)
 {
     const size_t start = ValueStart(text, key);
@@ -175,17 +157,4 @@ LauncherConfig ConfigFromDocument(const std::string& document, bool testLauncher
     c.auto_start_seconds = JsonGetInt(document, "auto_start_seconds", c.auto_start_seconds);
     CorrectUrls(c, testLauncher);
     return c;
-}
-
-LauncherConfig LoadLauncherConfig(const std::string& path)
-{
-    const bool test = IsTestLauncher();
-    std::ifstream file(test ? "config_test.json" : path, std::ios::binary);
-    std::string document;
-    if (file) {
-        document.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    } else {
-        document = LoadResourceString(test ? IDR_CONFIG_TEST : IDR_CONFIG_LIVE);
-    }
-    return ConfigFromDocument(document, test);
 }
