@@ -8,10 +8,12 @@
 void EnsureParentDirectories(const std::string& path);
 void CreateParentDirectories(const std::string& path);
 
-// Move a verified file over its target.
+// Move a verified file over its target. A missing source leaves the target
+// alone; a target that stays busy after the ".old" rename is put back.
 bool MoveFileIntoPlace(const std::string& source, const std::string& target);
 
-// Put source's content at target: hard link, else copy.
+// Put source's content at target: hard link, else copy. The content is staged
+// beside the target and moved over it whole, so a failure leaves the target.
 bool LinkOrCopyFile(const std::string& source, const std::string& target);
 
 // Remove a directory and everything below it; links are removed, never followed.
@@ -20,10 +22,13 @@ bool RemoveDirectoryTree(const std::string& directory);
 // Remove a directory tree but leave junctions and directory links alone.
 void DeleteDirectoryTreeNoReparse(const std::string& directory);
 
-// Make target hold the same tree as source.
+// Make target hold the same tree as source; without a source directory the
+// target is left as it is. Links inside the target are never entered.
 void MirrorDirectoryTree(const std::string& source, const std::string& target);
 
+// Copy, with a stream copy when CopyFileA fails. Any read or write error is a
+// failure that leaves the target as it was; a file copied onto itself stays.
 bool CopyFileWithFallback(const std::string& source, const std::string& target);
 
-// Write an RCDATA resource of the launcher's own file to a file.
+// Write an RCDATA resource of the launcher's own file to a file, whole or not at all.
 bool ExtractResourceToFile(int id, const std::string& path);
