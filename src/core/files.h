@@ -9,7 +9,7 @@ void EnsureParentDirectories(const std::string& path);
 void CreateParentDirectories(const std::string& path);
 
 // Move a verified file over its target. A missing source leaves the target
-// alone; a target that stays busy after the ".old" rename is put back.
+// alone, and a target moved to ".old" comes back when the second move fails.
 bool MoveFileIntoPlace(const std::string& source, const std::string& target);
 
 // Put source's content at target: hard link, else copy. The content is staged
