@@ -1,0 +1,239 @@
+"""Runs the console launcher stand-in (sync_runner) in a fresh game directory
+against the test update service, and builds the service's documents and
+archives with real tools (zipfile, tarfile, gzip)."""
+
+import gzip
+import io
+import json
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tarfile
+import time
+import unittest
+import zipfile
+import zlib
+
+SOURCE_DIR = os.environ.get("VERANDEL_SOURCE_DIR",
+                            os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+BUILD_DIR = os.environ.get("VERANDEL_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+WINE_RUN = os.path.join(SOURCE_DIR, "tests", "support", "wine_run.sh")
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
+from service import UpdateService  # noqa: E402
+
+RUNNER = None  # set by the test program from its command line
+LIVE_LAUNCHER = "QVX_Launcher.exe"
+TEST_LAUNCHER = "QVX_TEST_Launcher.exe"
+RUN_TIMEOUT = 120.0
+MAX_STARTS = 6
+
+ACCESS_LINE = re.compile(r'\[[^\]]*\] "(\S+) (\S+)[^"]*" (\d+) \d+ "([^"]*)" "([^"]*)"')
+
+
+def crc(data):
+    return "%08x" % (zlib.crc32(data) & 0xFFFFFFFF)
+
+
+def manifest(files, patch_version=0, base_url=""):
+    """files: list of (path, bytes) or (path, size, crc)."""
+    entries = []
+    for item in files:
+        if len(item) == 2:
+            path, data = item
+            entries.append({"path": path, "size": len(data), "crc32": crc(data)})
+        else:
+            path, size, checksum = item
+            entries.append({"path": path, "size": size, "crc32": checksum})
+    return json.dumps({"patch_version": patch_version, "base_url": base_url, "files": entries},
+                      indent=1).encode()
+
+
+def zip_bytes(files):
+    """files: dict name -> bytes, or name -> (size of zeros,) for large members."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            info = zipfile.ZipInfo(name)
+            info.compress_type = zipfile.ZIP_STORED if name.endswith("/") else zipfile.ZIP_DEFLATED
+            if isinstance(data, tuple):
+                block = bytes(1 << 20)
+                with z.open(info, "w") as member:
+                    for left in range(data[0], 0, -len(block)):
+                        member.write(block[:min(left, len(block))])
+            else:
+                z.writestr(info, data)
+    return buf.getvalue()
+
+
+def rgz_of_tar(files):
+    buf = io.BytesIO()
+    with tarfile.open(fileobj=buf, mode="w", format=tarfile.USTAR_FORMAT) as tar:
+        for name, data in files.items():
+            info = tarfile.TarInfo(name)
+            if data is None:
+                info.type = tarfile.DIRTYPE
+                tar.addfile(info)
+            else:
+                info.size = len(data)
+                tar.addfile(info, io.BytesIO(data))
+    return gzip.compress(buf.getvalue())
+
+
+def rgz_of_records(records):
+    """records: list of ('d', name) or ('f', name, bytes); an end record follows."""
+    out = bytearray()
+    for record in records:
+        name = record[1].encode()
+        out += record[0].encode() + bytes([len(name)]) + name
+        if record[0] == "f":
+            out += struct.pack("<I", len(record[2])) + record[2]
+    out += b"e"
+    return gzip.compress(bytes(out))
+
+
+def patch_version_bytes(version):
+    return struct.pack("<I", version)
+
+
+class SyncCase(unittest.TestCase):
+    """One fresh game directory and service per test."""
+
+    def setUp(self):
+        self.work = os.path.join(BUILD_DIR, "e2e", "%s.%s" % (type(self).__name__,
+                                                               self._testMethodName))
+        shutil.rmtree(self.work, ignore_errors=True)
+        self.game = os.path.join(self.work, "game")
+        os.makedirs(self.game)
+        self.svc = UpdateService(os.path.join(self.work, "service"))
+        self.svc.start()
+        self.addCleanup(self.svc.stop)
+        self.www = self.svc.docroot
+        self.write_config(LIVE_LAUNCHER)
+
+    # The live launcher reads config.json with /patcher/ paths, a test
+    # launcher config_test.json with /patcher_testers/ ones.
+    def write_config(self, launcher):
+        test = "TEST" in launcher or "test" in launcher
+        root = self.svc.url + ("/patcher_testers/" if test else "/patcher/")
+        doc = {
+            "server_name": "Verandel",
+            "patch_list_url": root + "patch_qvx.txt",
+            "patch_base_url": root,
+            "full_client_url": self.svc.url + "/downloads/files/Quillfen_Full_Client.zip",
+            "manifest_url": root + "manifest.json",
+            "base_download_url": root,
+            "season_enabled": False,
+        }
+        name = "config_test.json" if test else "config.json"
+        self.put(name, json.dumps(doc, indent=1).encode())
+
+    def path(self, rel):
+        return os.path.join(self.game, *rel.replace("\\", "/").split("/"))
+
+    def put(self, rel, data):
+        target = self.path(rel)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data)
+
+    def read(self, rel):
+        with open(self.path(rel), "rb") as f:
+            return f.read()
+
+    def serve(self, rel, data):
+        target = os.path.join(self.www, *rel.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        with open(target, "wb") as f:
+            f.write(data)
+
+    def install_launcher(self, name=LIVE_LAUNCHER, data=None):
+        if data is None:
+            shutil.copyfile(RUNNER, self.path(name))
+        else:
+            self.put(name, data)
+
+    def run_launcher(self, name=LIVE_LAUNCHER, max_starts=MAX_STARTS, timeout=RUN_TIMEOUT):
+        """Runs the launcher and every restart it makes; returns (result, lines)."""
+        output = self.path("runner_output.txt")
+        if os.path.exists(output):
+            os.remove(output)
+        if not os.path.exists(self.path(name)):
+            self.install_launcher(name)
+        with open(os.path.join(self.work, "wine_output.txt"), "ab") as log:
+            proc = subprocess.Popen([WINE_RUN, self.path(name)], cwd=self.game,
+                                    stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + timeout
+        try:
+            while True:
+                lines = self.output_lines()
+                self.assertLessEqual(sum(l.startswith("[start] ") for l in lines), max_starts,
+                                     "restart loop:\n" + "\n".join(lines))
+                results = [l for l in lines if l.startswith("[result] ")]
+                if results:
+                    break
+                code = proc.poll()
+                if code not in (None, 0):
+                    self.fail("launcher ended with %s without a result:\n%s" %
+                              (code, "\n".join(lines)))
+                if time.monotonic() > deadline:
+                    self.fail("no result after %.0f s:\n%s" % (timeout, "\n".join(lines)))
+                time.sleep(0.1)
+            proc.wait(timeout=30)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        time.sleep(0.5)  # the last process of a restart chain writes its result, then exits
+        return results[-1][len("[result] "):], lines
+
+    def output_lines(self):
+        try:
+            with open(self.path("runner_output.txt"), "rb") as f:
+                return f.read().decode("latin-1").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def launcher_log(self):
+        try:
+            with open(self.path("launcher.log"), "rb") as f:
+                return f.read().decode("latin-1")
+        except FileNotFoundError:
+            return ""
+
+    def requests(self):
+        """nginx's access log as (method, path, status, range, user agent)."""
+        time.sleep(0.2)
+        with open(self.svc.access_log, errors="replace") as f:
+            return [m.groups() for m in map(ACCESS_LINE.search, f) if m]
+
+    def game_files(self):
+        """Every file below the game directory as a relative '/' path."""
+        found = set()
+        for root, _, files in os.walk(self.game):
+            for name in files:
+                found.add(os.path.relpath(os.path.join(root, name), self.game).replace(os.sep, "/"))
+        return found
+
+    def assertGameFile(self, rel, data):
+        self.assertTrue(os.path.isfile(self.path(rel)), rel + " is missing")
+        self.assertEqual(crc(self.read(rel)), crc(data), rel)
+
+    def assertPatchVersion(self, version, name="main.inf"):
+        self.assertEqual(self.read(name), patch_version_bytes(version))
+
+    def patched_records(self, name="patched_hashes.dat"):
+        records = {}
+        if os.path.exists(self.path(name)):
+            for line in self.read(name).decode().splitlines():
+                key, version, checksum = line.split("|")
+                records[key] = (int(version), checksum)
+        return records
+
+
+def main(argv):
+    global RUNNER
+    RUNNER = argv[1]
+    unittest.main(argv=[argv[0]] + argv[2:], verbosity=2)

@@ -1,0 +1,456 @@
+"""Whole synchronisations of a game directory against nginx, under Wine:
+validation and repair, the full-client install, patches with restarts, the
+launcher's self-update, and the faults each must survive.
+
+    python3 sync_e2e.py <path of QVX_Launcher.exe> [TestClass[.test_method]]
+"""
+
+import os
+import shutil
+import sys
+import urllib.parse
+import zipfile
+import io
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import (LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, crc, manifest,  # noqa: E402
+                     patch_version_bytes, rgz_of_records, rgz_of_tar, zip_bytes)
+
+UA = "QVX-Launcher/1.0"
+EMPTY_PATCH_LIST = b"// no patches yet\n"
+
+
+def runner_bytes():
+    with open(harness.RUNNER, "rb") as f:
+        return f.read()
+
+
+def next_build():
+    # Bytes after the last section leave the PE valid but change its CRC-32.
+    return runner_bytes() + b"\0VERANDEL-NEXT-BUILD\0" * 8
+
+
+def get_paths(requests):
+    return [urllib.parse.unquote(path) for method, path, *_ in requests if method == "GET"]
+
+
+class ValidationScenario(SyncCase):
+    def test_repairs_game_directory_from_manifest(self):
+        files = {
+            "qvx.dll": b"client dll\n" * 64,
+            "AI/USER_AI/AI.lua": b"-- AI v2\n" * 10,
+            "BGM/Theme Song 01.mp3": b"ID3 song" * 300,
+            "textures/sub dir/a b.bmp": b"BM" + bytes(range(256)) * 4,
+            "System/itemInfo.lua": b"tbl = { item = 1 }\n",
+            "System/Skill Tree/tree.lub": b"\x1bLua skill tree",
+            "qvx_patch.grf": b"Master of Magic" + bytes(2048),
+            "savedata/OptionInfo.lua": b"-- server options\n",
+            "opensetup.ini": b"[setup]\nserver=1\n",
+            "DATA.INI": b"[Data]\n1=qvx_patch.grf\n",
+            "dinput.ini": b"[dinput]\n",
+            "data/sclientinfo.xml": b"<clientinfo/>",
+        }
+        listed = list(files.items()) + [(LIVE_LAUNCHER, runner_bytes())]
+        self.serve("patcher/manifest.json",
+                   manifest(listed, patch_version=7, base_url=self.svc.url + "/patcher/client"))
+        for rel, data in files.items():
+            if not rel.startswith("data/"):
+                self.serve("patcher/client/" + rel, data)
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+
+        user_options = b"-- the player's own options\n" * 20  # 560 bytes: kept
+        self.put("qvx.dll", files["qvx.dll"])
+        self.put("AI/USER_AI/AI.lua", b"-- AI v1 (damaged)\n")
+        self.put("System/itemInfo.lua", files["System/itemInfo.lua"])  # a root copy to migrate
+        self.put("savedata/OptionInfo.lua", user_options)
+        self.put("opensetup.ini", b"[setup]\nserver=2\n")
+        self.put("DATA.INI", b"")
+
+        result, lines = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v7).")
+
+        legacy = {"System/itemInfo.lua", "System/Skill Tree/tree.lub", "qvx_patch.grf"}
+        for rel, data in files.items():
+            if rel.startswith("data/") or rel in ("savedata/OptionInfo.lua", "opensetup.ini"):
+                continue
+            self.assertGameFile("profiles/legacy/" + rel if rel in legacy else rel, data)
+        self.assertEqual(self.read("savedata/OptionInfo.lua"), user_options)
+        self.assertEqual(self.read("opensetup.ini"), b"[setup]\nserver=2\n")
+        self.assertFalse(os.path.exists(self.path("data/sclientinfo.xml")))
+        self.assertFalse(os.path.exists(self.path("qvx_patch.grf")))
+        self.assertEqual(os.stat(self.path("System/itemInfo.lua")).st_ino,
+                         os.stat(self.path("profiles/legacy/System/itemInfo.lua")).st_ino,
+                         "the migrated copy is a hard link of the root copy")
+        self.assertEqual([f for f in self.game_files() if f.endswith(".part")], [])
+        self.assertPatchVersion(7)
+
+        requests = self.requests()
+        self.assertTrue(all(r[4] == UA for r in requests), requests)
+        self.assertEqual(sorted(get_paths(requests)), sorted(
+            ["/patcher/manifest.json", "/patcher/patch_qvx.txt"] +
+            ["/patcher/client/" + rel for rel in (
+                "AI/USER_AI/AI.lua", "BGM/Theme Song 01.mp3", "textures/sub dir/a b.bmp",
+                "System/Skill Tree/tree.lub", "qvx_patch.grf", "DATA.INI", "dinput.ini")]))
+        self.assertIn("/patcher/client/BGM/Theme%20Song%2001.mp3", [r[1] for r in requests])
+
+        log = self.launcher_log()
+        for line in ("[INFO] Loaded server manifest (patch_version=7, files=13)",
+                     "[INFO] Migrated matching local file into profiles/legacy: System/itemInfo.lua",
+                     "[WARN] Hash mismatch for AI/USER_AI/AI.lua (local=%s, server=%s)"
+                     % (crc(b"-- AI v1 (damaged)\n"), crc(files["AI/USER_AI/AI.lua"])),
+                     "[INFO] Missing file: qvx_patch.grf -> queued for download.",
+                     "[INFO] Downloading 7 missing/mismatched file(s)...",
+                     "[INFO] Synchronized local patch version to manifest base v7"):
+            self.assertIn(line, log)
+        # Skipped names (the data/ folder, the launcher) are not even reported.
+        self.assertIn("[progress] Validating files integrity (1/13): qvx.dll", lines)
+        self.assertFalse([l for l in lines if "(12/13)" in l or "(13/13)" in l], lines)
+        self.assertIn("[progress] File integrity validation complete.", lines)
+
+        # A second start finds nothing to repair.
+        before = len(self.requests())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v7).")
+        self.assertEqual(sorted(get_paths(self.requests()[before:])),
+                         ["/patcher/manifest.json", "/patcher/patch_qvx.txt"])
+
+    def test_patch_level_follows_replaced_patched_files(self):
+        base = b"base file\n"
+        patched = b"file as patch 11/12 wrote it\n"
+        damaged = b"damaged\n"
+        # (manifest version, local level, record version, local content, level after)
+        cases = [
+            (10, 12, 11, patched, 12),  # the patch's own file: kept, level stays
+            (10, 12, 11, damaged, 10),  # replaced: level drops to the manifest's
+            (0, 15, 12, damaged, 11),   # no base version: level drops below the patch
+            (0, 15, None, damaged, 15),  # no record: nothing claims a patch
+            (10, 9, 11, patched, 10),   # the patch is not installed yet: replaced
+        ]
+        for m, level, record, local, after in cases:
+            with self.subTest(manifest=m, level=level, record=record, local=local):
+                shutil.rmtree(self.game)
+                os.makedirs(self.game)
+                self.write_config(LIVE_LAUNCHER)
+                self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=m))
+                self.serve("patcher/client/x.txt", base)
+                self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+                self.put("x.txt", local)
+                self.put("main.inf", patch_version_bytes(level))
+                if record is not None:
+                    self.put("patched_hashes.dat", b"x.txt|%d|%s\n" % (record, crc(patched).encode()))
+                result, _ = self.run_launcher()
+                self.assertEqual(result, "OK Game is up to date (v%d)." % after)
+                self.assertPatchVersion(after)
+                self.assertEqual(self.read("x.txt"), patched if after == level and local == patched
+                                 else base)
+
+
+class FullClientScenario(SyncCase):
+    DATA_GRF_SIZE = 104857601  # just above the size that bootstraps the level at 221
+
+    def serve_client(self, members):
+        archive = zip_bytes(members)
+        self.serve("downloads/files/Quillfen_Full_Client.zip", archive)
+        return archive
+
+    def test_downloads_client_resuming_archive_then_installs_patches(self):
+        self.addCleanup(lambda: os.path.exists(self.path("data.grf")) and os.remove(self.path("data.grf")))
+        archive = self.serve_client({
+            "Quillfen_Full/": b"",
+            "Quillfen_Full/data.grf": (self.DATA_GRF_SIZE,),
+            "Quillfen_Full/qvx.dll": b"client dll" * 100,
+            "Quillfen_Full/System/itemInfo.lua": b"tbl = {}\n",
+        })
+        half = len(archive) // 2
+        self.put("temp_client.zip", archive[:half])
+        self.serve("patcher/patch_qvx.txt",
+                   b"220 old_220.txt\n221 old_221.txt\n222 notes_222.txt\n223 patch_223.zip\n")
+        self.serve("patcher/notes_222.txt", b"patch notes 222\n")
+        self.serve("patcher/patch_223.zip", zip_bytes({
+            "System/itemInfo.lua": b"tbl = { patched = 223 }\n",
+            "textures/x.bmp": b"BM223",
+        }))
+
+        result, lines = self.run_launcher()
+        self.assertEqual(result, "OK All updates installed successfully (v223)!")
+        self.assertEqual(os.path.getsize(self.path("data.grf")), self.DATA_GRF_SIZE)
+        self.assertGameFile("qvx.dll", b"client dll" * 100)
+        self.assertGameFile("System/itemInfo.lua", b"tbl = { patched = 223 }\n")
+        self.assertGameFile("profiles/legacy/System/itemInfo.lua", b"tbl = { patched = 223 }\n")
+        self.assertGameFile("notes_222.txt", b"patch notes 222\n")
+        self.assertGameFile("textures/x.bmp", b"BM223")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        self.assertFalse(os.path.exists(self.path("Quillfen_Full")))
+        self.assertPatchVersion(223)
+        self.assertEqual(self.patched_records(), {
+            "notes_222.txt": (222, crc(b"patch notes 222\n")),
+            "system/iteminfo.lua": (223, crc(b"tbl = { patched = 223 }\n")),
+            "textures/x.bmp": (223, crc(b"BM223")),
+        })
+
+        requests = self.requests()
+        client = [r for r in requests if r[1] == "/downloads/files/Quillfen_Full_Client.zip"]
+        self.assertEqual([(r[2], r[3]) for r in client], [("206", "bytes=%d-" % half)])
+        self.assertNotIn("/patcher/old_220.txt", get_paths(requests))
+        self.assertNotIn("/patcher/old_221.txt", get_paths(requests))
+        self.assertIn("[progress] Downloading full game client (~5.1 GB)...", lines)
+        log = self.launcher_log()
+        self.assertIn("[WARN] Could not load remote manifest.json from %s/patcher/manifest.json. "
+                      "Falling back to legacy base check." % self.svc.url, log)
+        self.assertIn("[INFO] main.inf missing but full client detected. "
+                      "Initialized patch version to 221.", log)
+
+    def test_failed_extraction_is_no_client_and_keeps_only_an_intact_archive(self):
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        members = {"Quillfen_Full/data.grf": (2 << 20,), "Quillfen_Full/System/x.lua": b"x = 1\n"}
+        archive = self.serve_client(members)
+
+        # A file where the archive needs a folder: the archive is fine, the
+        # extraction is not; the next start extracts without a new download.
+        self.put("System", b"in the way")
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "FAILED File integrity validation error: "
+                                 "Failed to extract game client archive.")
+        self.assertFalse(os.path.exists(self.path("data.grf")))
+        self.assertEqual(self.read("temp_client.zip"), archive)
+        os.remove(self.path("System"))
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertEqual(os.path.getsize(self.path("data.grf")), 2 << 20)
+        self.assertGameFile("System/x.lua", b"x = 1\n")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        client_gets = [r for r in self.requests() if r[1].endswith("Quillfen_Full_Client.zip")]
+        self.assertEqual(len(client_gets), 1)
+
+        # A damaged archive goes, and nothing it wrote counts as a client.
+        os.remove(self.path("data.grf"))
+        damaged = bytearray(archive)
+        with zipfile.ZipFile(io.BytesIO(archive)) as z:
+            info = z.getinfo("Quillfen_Full/data.grf")
+        start = info.header_offset + 30 + len(info.filename) + len(info.extra)
+        for i in range(start + 8, start + 8 + 64):
+            damaged[i] ^= 0x5A
+        self.serve("downloads/files/Quillfen_Full_Client.zip", bytes(damaged))
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "FAILED File integrity validation error: "
+                                 "Failed to extract game client archive.")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        self.assertFalse(os.path.exists(self.path("data.grf")))
+
+
+class PatchScenario(SyncCase):
+    def test_installs_patches_in_order_with_restarts(self):
+        old_skill = b"skill = 'base'\n"
+        new_skill = b"skill = 'patch 301'\n"
+        # The manifest describes level 300; validation keeps files that later
+        # patches wrote.
+        self.serve("patcher/manifest.json",
+                   manifest([("System/skill.lua", old_skill)], patch_version=300))
+        self.serve("patcher/client/System/skill.lua", old_skill)
+        self.put("profiles/legacy/System/skill.lua", old_skill)
+        self.put("main.inf", patch_version_bytes(300))
+        new_launcher = next_build()
+        self.serve("patcher/patch_qvx.txt", b"\n".join([
+            b"// numbered patches",
+            b"300 patch_300.zip",
+            b"301 patch_301.rgz",
+            b"302 patch_302.zip",
+            b"303 readme_303.txt",
+            b"304 patch_304.rgz",
+            b"305 notice_305.txt stop",
+        ]) + b"\n")
+        self.serve("patcher/patch_301.rgz", rgz_of_tar({
+            "./System": None, "./System/skill.lua": new_skill, "./textures/a.bmp": b"BMa"}))
+        self.serve("patcher/patch_302.zip", zip_bytes({
+            "qvx_patch.grf": b"grf 302", "BGM/01.mp3": b"song 302"}))
+        self.serve("patcher/readme_303.txt", b"readme 303\n")
+        # A record stream names the launcher as .\QVX_Launcher.exe.
+        self.serve("patcher/patch_304.rgz", rgz_of_records([
+            ("d", "data"), ("f", "data\\notes.txt", b"notes 304"),
+            ("f", ".\\" + LIVE_LAUNCHER, new_launcher)]))
+        self.serve("patcher/notice_305.txt", b"notice 305\n")
+
+        result, lines = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v305).")
+        checks = [l for l in lines if l.startswith("[progress] Checking for updates")]
+        self.assertEqual(checks, ["[progress] Checking for updates (current: v300)...",
+                                  "[progress] Checking for updates (current: v304)...",
+                                  "[progress] Checking for updates (current: v305)..."])
+        self.assertEqual(lines.count("[progress] Launcher updated. Restarting..."), 2)
+        self.assertEqual(sum(l.startswith("[start] ") for l in lines), 3)
+
+        self.assertEqual(self.read(LIVE_LAUNCHER), new_launcher)
+        self.assertFalse(os.path.exists(self.path(LIVE_LAUNCHER + ".new")))
+        self.assertGameFile("System/skill.lua", new_skill)
+        self.assertGameFile("profiles/legacy/System/skill.lua", new_skill)
+        self.assertGameFile("textures/a.bmp", b"BMa")
+        self.assertGameFile("qvx_patch.grf", b"grf 302")
+        self.assertGameFile("profiles/legacy/qvx_patch.grf", b"grf 302")
+        self.assertGameFile("BGM/01.mp3", b"song 302")
+        self.assertGameFile("readme_303.txt", b"readme 303\n")
+        self.assertGameFile("data/notes.txt", b"notes 304")
+        self.assertGameFile("notice_305.txt", b"notice 305\n")
+        self.assertEqual([f for f in self.game_files() if f.startswith("temp_patch_")], [])
+        self.assertPatchVersion(305)
+        self.assertEqual(self.patched_records(), {
+            "system/skill.lua": (301, crc(new_skill)),
+            "textures/a.bmp": (301, crc(b"BMa")),
+            "qvx_patch.grf": (302, crc(b"grf 302")),
+            "bgm/01.mp3": (302, crc(b"song 302")),
+            "readme_303.txt": (303, crc(b"readme 303\n")),
+            "data/notes.txt": (304, crc(b"notes 304")),
+            "notice_305.txt": (305, crc(b"notice 305\n")),
+        })
+        self.assertIn("[INFO] File System/skill.lua matches incremental patch v301 hash (%s)."
+                      % crc(new_skill), self.launcher_log())
+        patch_gets = [p for p in get_paths(self.requests()) if not p.endswith(".json")
+                      and not p.endswith("patch_qvx.txt")]
+        self.assertEqual(patch_gets, ["/patcher/patch_301.rgz", "/patcher/patch_302.zip",
+                                      "/patcher/readme_303.txt", "/patcher/patch_304.rgz",
+                                      "/patcher/notice_305.txt"])
+
+    def test_test_launcher_keeps_its_own_state_and_skips_validation(self):
+        self.write_config(TEST_LAUNCHER)
+        self.serve("patcher_testers/manifest.json", manifest([("x.txt", b"x")]))
+        self.serve("patcher_testers/patch_qvx.txt", b"1 patch_1.zip\n")
+        self.serve("patcher_testers/patch_1.zip", zip_bytes({"System/a.lua": b"a = 1\n"}))
+        result, _ = self.run_launcher(TEST_LAUNCHER)
+        self.assertEqual(result, "OK All updates installed successfully (v1)!")
+        self.assertPatchVersion(1, "main_test.inf")
+        self.assertEqual(self.patched_records("patched_hashes_test.dat"),
+                         {"system/a.lua": (1, crc(b"a = 1\n"))})
+        self.assertFalse(os.path.exists(self.path("main.inf")))
+        self.assertFalse(os.path.exists(self.path("profiles")))
+        self.assertEqual(get_paths(self.requests()),
+                         ["/patcher_testers/patch_qvx.txt", "/patcher_testers/patch_1.zip"])
+
+
+class SelfUpdateScenario(SyncCase):
+    def setUp(self):
+        super().setUp()
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        self.serve("patcher/client/qvx.dll", b"client dll")
+
+    def test_replaces_itself_and_restarts(self):
+        new_launcher = next_build()
+        self.serve("patcher/manifest.json", manifest([
+            (LIVE_LAUNCHER, new_launcher), ("qvx.dll", b"client dll")]))
+        self.serve("patcher/client/" + LIVE_LAUNCHER, new_launcher)
+
+        result, lines = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertEqual(sum(l.startswith("[start] ") for l in lines), 2)
+        self.assertEqual(self.read(LIVE_LAUNCHER), new_launcher)
+        self.assertFalse(os.path.exists(self.path(LIVE_LAUNCHER + ".new")))
+        self.assertGameFile("qvx.dll", b"client dll")
+        self.assertEqual(get_paths(self.requests()).count("/patcher/client/" + LIVE_LAUNCHER), 1)
+        self.assertIn("[INFO] Launcher binary hash mismatch (local=%s, server=%s). "
+                      "Downloading new launcher..." % (crc(runner_bytes()), crc(new_launcher)),
+                      self.launcher_log())
+
+    def test_replacement_that_fails_its_check_is_dropped(self):
+        new_launcher = next_build()
+        self.serve("patcher/manifest.json", manifest([
+            (LIVE_LAUNCHER, new_launcher), ("qvx.dll", b"client dll")]))
+        self.serve("patcher/client/" + LIVE_LAUNCHER, new_launcher[:-100])  # cut short
+
+        result, lines = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertEqual(sum(l.startswith("[start] ") for l in lines), 1)
+        self.assertEqual(self.read(LIVE_LAUNCHER), runner_bytes())
+        self.assertFalse(os.path.exists(self.path(LIVE_LAUNCHER + ".new")))
+        self.assertGameFile("qvx.dll", b"client dll")
+        self.assertIn("[WARN] Could not self-update launcher binary from manifest; continuing.",
+                      self.launcher_log())
+
+
+class FaultScenario(SyncCase):
+    def test_download_that_fails_its_checksum_replaces_nothing(self):
+        good = b"a good body\n"
+        self.serve("patcher/manifest.json", manifest([("a.txt", good), ("b.txt", b"b\n")],
+                                                     patch_version=4))
+        self.serve("patcher/client/a.txt", b"a body that does not match\n")
+        self.serve("patcher/client/b.txt", b"b\n")
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        self.put("a.txt", b"old local a\n")
+
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "FAILED File integrity validation error: "
+                                 "Hash verification failed after downloading: a.txt")
+        self.assertEqual(self.read("a.txt"), b"old local a\n")
+        self.assertFalse(os.path.exists(self.path("b.txt")))
+        self.assertFalse(os.path.exists(self.path("main.inf")))
+        self.assertEqual([f for f in self.game_files() if f.endswith(".part")], [])
+        self.assertIn("[ERROR] Downloaded file hash verification failed for a.txt (got=%s, "
+                      "expected=%s)" % (crc(b"a body that does not match\n"), crc(good)),
+                      self.launcher_log())
+        self.assertNotIn("/patcher/patch_qvx.txt", get_paths(self.requests()))
+
+    def test_damaged_patch_archive_is_not_installed(self):
+        good_zip = zip_bytes({"a.txt": b"a" * 5000, "b.txt": b"b" * 5000})
+        flipped = bytearray(good_zip)
+        with zipfile.ZipFile(io.BytesIO(good_zip)) as z:
+            info = z.getinfo("b.txt")
+        start = info.header_offset + 30 + len(info.filename) + len(info.extra)
+        for i in range(start, start + info.compress_size):
+            flipped[i] ^= 0x33
+        good_rgz = rgz_of_tar({"a.txt": b"a" * 5000, "b.txt": b"b" * 5000})
+        cases = [("patch_11.zip", good_zip[:-40]),        # its directory cut off
+                 ("patch_11.zip", bytes(flipped)),        # an entry that fails its CRC-32
+                 ("patch_11.rgz", good_rgz[:len(good_rgz) // 2])]  # the stream cut short
+        for name, body in cases:
+            with self.subTest(name=name, size=len(body)):
+                shutil.rmtree(self.game)
+                os.makedirs(self.game)
+                self.write_config(LIVE_LAUNCHER)
+                self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
+                self.serve("patcher/client/qvx.dll", b"dll")
+                self.serve("patcher/patch_qvx.txt", b"11 %s\n12 patch_12.txt\n" % name.encode())
+                self.serve("patcher/" + name, body)
+                self.serve("patcher/patch_12.txt", b"12")
+                self.put("main.inf", patch_version_bytes(10))
+                before = len(self.requests())
+                result, _ = self.run_launcher()
+                self.assertEqual(result, "FAILED Update error: Failed to install patch: " + name)
+                self.assertPatchVersion(10)
+                self.assertFalse(os.path.exists(self.path("patched_hashes.dat")))
+                self.assertFalse(os.path.exists(self.path("temp_patch_" + name)))
+                self.assertNotIn("/patcher/patch_12.txt", get_paths(self.requests()[before:]))
+
+    def test_unwritable_version_file_fails_instead_of_restarting(self):
+        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
+        self.serve("patcher/client/qvx.dll", b"dll")
+        self.serve("patcher/patch_qvx.txt", b"1 note_1.txt stop\n")
+        self.serve("patcher/note_1.txt", b"note")
+        os.makedirs(self.path("main.inf"))
+        result, lines = self.run_launcher(max_starts=1)
+        self.assertEqual(result, "FAILED Update error: Failed to write patch version file: main.inf")
+        self.assertNotIn("[progress] Launcher updated. Restarting...", lines)
+
+    def test_manifest_paths_outside_the_game_directory_are_ignored(self):
+        escaping = ["../escaped.txt", "..\\escaped2.txt", "sub/../../escaped3.txt",
+                    "C:/escaped4.txt", "/escaped5.txt"]
+        self.serve("patcher/manifest.json", manifest(
+            [(p, b"outside") for p in escaping] + [("inside.txt", b"inside")]))
+        for name in ("escaped.txt", "escaped2.txt", "escaped3.txt", "escaped4.txt", "escaped5.txt"):
+            self.serve("patcher/" + name, b"outside")
+            self.serve("patcher/client/" + name, b"outside")
+        self.serve("patcher/client/inside.txt", b"inside")
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertGameFile("inside.txt", b"inside")
+        written = [os.path.join(root, f) for root, _, files in os.walk(self.work)
+                   for f in files if f.startswith("escaped") and "/service/" not in root + "/"]
+        self.assertEqual(written, [])
+        prefix = os.environ.get("VERANDEL_WINEPREFIX", "")
+        self.assertFalse(os.path.exists(os.path.join(prefix, "drive_c", "escaped4.txt")))
+        self.assertFalse(os.path.exists("/escaped5.txt"))
+        self.assertEqual(sorted(get_paths(self.requests())), [
+            "/patcher/client/inside.txt", "/patcher/manifest.json", "/patcher/patch_qvx.txt"])
+
+
+if __name__ == "__main__":
+    harness.main(sys.argv)
