@@ -166,6 +166,7 @@ class SyncCase(unittest.TestCase):
             proc = subprocess.Popen([WINE_RUN, self.path(name)], cwd=self.game,
                                     stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + timeout
+        results = []
         try:
             while True:
                 lines = self.output_lines()
@@ -186,6 +187,11 @@ class SyncCase(unittest.TestCase):
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
+            if not results:
+                # Without its executable a looping chain cannot start again.
+                for leftover in (name, name + ".new", name + ".old"):
+                    if os.path.exists(self.path(leftover)):
+                        os.remove(self.path(leftover))
         time.sleep(0.5)  # the last process of a restart chain writes its result, then exits
         return results[-1][len("[result] "):], lines
 
