@@ -223,6 +223,14 @@ class SyncCase(unittest.TestCase):
                 found.add(os.path.relpath(os.path.join(root, name), self.game).replace(os.sep, "/"))
         return found
 
+    # The runner's own files beside what a scenario expects.
+    HARNESS_FILES = {"config.json", "config_test.json", "launcher.log", "runner_output.txt"}
+
+    def assertGameFiles(self, expected, optional=()):
+        """The game directory holds exactly these files (besides the harness's)."""
+        found = self.game_files() - self.HARNESS_FILES - set(optional)
+        self.assertEqual(sorted(found), sorted(set(expected)))
+
     def assertGameFile(self, rel, data):
         self.assertTrue(os.path.isfile(self.path(rel)), rel + " is missing")
         self.assertEqual(crc(self.read(rel)), crc(data), rel)
