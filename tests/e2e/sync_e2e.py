@@ -11,6 +11,7 @@ import shutil
 import sys
 import urllib.parse
 import zipfile
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -148,6 +149,56 @@ class ValidationScenario(SyncCase):
                 self.assertPatchVersion(after)
                 self.assertEqual(self.read("x.txt"), patched if after == level and local == patched
                                  else base)
+
+
+    def test_user_files_stay_unless_small_or_empty(self):
+        server = b"-- server copy\n"
+        # (path, local size, replaced)
+        cases = [("savedata/OptionInfo.lua", 499, True), ("savedata/OptionInfo.lua", 500, False),
+                 ("opensetup.ini", 0, True), ("opensetup.ini", 1, False)]
+        for rel, size, replaced in cases:
+            with self.subTest(path=rel, size=size):
+                shutil.rmtree(self.game)
+                os.makedirs(self.game)
+                self.write_config(LIVE_LAUNCHER)
+                self.serve("patcher/manifest.json", manifest([(rel, server)]))
+                self.serve("patcher/client/" + rel, server)
+                self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+                local = b"u" * size
+                self.put(rel, local)
+                result, _ = self.run_launcher()
+                self.assertEqual(result, "OK Game is up to date (v0).")
+                self.assertEqual(self.read(rel), server if replaced else local)
+
+    def test_large_unchanged_file_is_taken_from_the_integrity_cache(self):
+        size = 209715200  # the smallest size the cache covers
+        block = bytes(1 << 20)
+        checksum = 0
+        for _ in range(size // len(block)):
+            checksum = zlib.crc32(block, checksum)
+        self.serve("patcher/manifest.json", manifest([("big.grf", size, "%08x" % checksum)]))
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        with open(self.path("big.grf"), "wb") as f:
+            f.truncate(size)  # sparse: zeros without the disk space
+        self.addCleanup(os.remove, self.path("big.grf"))
+
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        stat = os.stat(self.path("big.grf"))
+        key, cached_size, mtime, cached_crc = self.read("integrity_cache.dat").decode().split("|")
+        self.assertEqual((key, int(cached_size), cached_crc.strip()),
+                         ("big.grf", size, "%08x" % checksum))
+
+        # Same size and time: the remembered checksum stands, the bytes are not read.
+        with open(self.path("big.grf"), "r+b") as f:
+            f.seek(size // 2)
+            f.write(b"changed behind the cache's back")
+        os.utime(self.path("big.grf"), ns=(stat.st_atime_ns, stat.st_mtime_ns))
+        before = len(self.requests())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertEqual(get_paths(self.requests()[before:]),
+                         ["/patcher/manifest.json", "/patcher/patch_qvx.txt"])
 
 
 class FullClientScenario(SyncCase):
