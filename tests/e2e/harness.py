@@ -109,6 +109,11 @@ class SyncCase(unittest.TestCase):
         os.makedirs(self.game)
         self.svc = UpdateService(os.path.join(self.work, "service"))
         self.svc.start()
+        # The configuration loader takes these ports for the other server's
+        # and rewrites such URLs; another free port avoids that.
+        while self.svc.url.endswith((":8080", ":8081")):
+            self.svc.stop()
+            self.svc.start()
         self.addCleanup(self.svc.stop)
         self.www = self.svc.docroot
         self.write_config(LIVE_LAUNCHER)
