@@ -1,6 +1,7 @@
 // Extraction of archives made by zip, tar, gzip and Python's zipfile, and of
 // hostile archives with one fault each (tests/support/make_archives.py).
 #include "core/archive.h"
+#include "core/rgz_format.h"
 
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <set>
@@ -354,6 +356,65 @@ TEST_F(Archives, BusyFileMovesAsideButADirectoryNeverDoes)
     EXPECT_EQ(tree.count("victim.txt.old/"), 0u);
     EXPECT_EQ(names, std::vector<std::string>{"ok.txt"});
     for (const auto& entry : tree) EXPECT_EQ(entry.first.find(".~x"), std::string::npos) << entry.first;
+}
+
+// Header fields that gzip itself never writes (extra field, comment, header
+// CRC) and the size forms of tar, on hand-made bytes.
+TEST(RgzFormat, GzipHeaderFieldsAndTarSizes)
+{
+    struct Case {
+        std::string bytes;
+        bool ok;
+        size_t offset;
+        const char* name;
+    };
+    const std::string tail(8, '\0');
+    const std::string base("\x1f\x8b\x08", 3);
+    auto header = [&](char flags, const std::string& rest) { return base + flags + std::string(6, '\0') + rest; };
+    const Case cases[] = {
+        {header(0, tail), true, 10, nullptr},
+        {header(0x04, std::string("\x03\0xyz", 5) + tail), true, 15, nullptr},
+        {header(0x08 | 0x10 | 0x02, std::string("a.txt\0note\0\x12\x34", 13) + tail), true, 23, "a.txt"},
+        {header(0x08, "no terminator"), false, 0, nullptr},
+        {header(0, "1234567"), false, 0, nullptr},  // no room for the trailer
+        {"\x1f\x8c" + std::string(20, '\0'), false, 0, nullptr},
+        {base, false, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        GzipHeader h;
+        const bool ok = ParseGzipHeader(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), true, h);
+        EXPECT_EQ(ok, c.ok) << c.bytes.size();
+        if (!ok) continue;
+        EXPECT_EQ(h.dataOffset, c.offset);
+        EXPECT_EQ(h.hasName, c.name != nullptr);
+        if (c.name) {
+            EXPECT_EQ(h.name, c.name);
+        }
+    }
+
+    struct TarCase {
+        std::string sizeField;  // 12 bytes
+        bool ok;
+        uint64_t size;
+    };
+    const TarCase sizes[] = {
+        {std::string("00000001750 ", 12), true, 1000},
+        {std::string("  1750\0\0\0\0\0\0", 12), true, 1000},
+        {std::string("\x80\0\0\0\0\0\0\x02\0\0\0\0", 12), true, 1ull << 33},  // GNU base-256
+        {std::string("\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 12), false, 0},
+        {std::string("\x80\x01\0\0\0\0\0\0\0\0\0\0", 12), false, 0},  // beyond 64 bits
+    };
+    for (const TarCase& t : sizes) {
+        uint8_t block[512] = {};
+        std::memcpy(block, "././data/x.txt", 14);
+        std::memcpy(block + 124, t.sizeField.data(), 12);
+        TarHeader h;
+        EXPECT_EQ(ParseTarHeader(block, h), t.ok);
+        if (t.ok) {
+            EXPECT_EQ(h.size, t.size);
+        }
+        EXPECT_EQ(h.name, "data\\x.txt");
+    }
 }
 
 }  // namespace
