@@ -160,9 +160,8 @@ bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, 
     if (inflateInit2(&z, -15) != Z_OK) return false;
     uint64_t left = e.compressedSize, produced = 0;
     int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        if (z.avail_in == 0) {
-            if (left == 0) break;  // the data ends inside the DEFLATE stream
+    while (rc == Z_OK) {
+        if (z.avail_in == 0 && left > 0) {
             size_t n = left < kBlock ? size_t(left) : kBlock;
             if (!ReadAt(archive_, offset, in_.data(), n)) break;
             offset += n;
@@ -170,10 +169,12 @@ bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, 
             z.next_in = in_.data();
             z.avail_in = uInt(n);
         }
+        // With all input taken, zlib may still hold output: only Z_BUF_ERROR
+        // (no progress possible) means the data ends inside the stream.
         z.next_out = out_.data();
         z.avail_out = uInt(out_.size());
         rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) break;
+        if (rc != Z_OK && rc != Z_STREAM_END) break;
         size_t n = out_.size() - z.avail_out;
         produced += n;
         // More than the directory promised: damaged, stop before writing it.

@@ -39,6 +39,8 @@ def make_tree(tree):
     write(os.path.join(tree, "sub", "deeper", "c.dat"), rnd[:70_000])
     write(os.path.join(tree, "caf\u00e9.txt"), "caf\u00e9 au lait\n".encode("utf-8"))
     write(os.path.join(tree, "empty.txt"), b"")
+    # Deflates a thousandfold: the inflater still holds output after its last input.
+    write(os.path.join(tree, "zeros.bin"), bytes(4 * 1024 * 1024 + 1))
     os.makedirs(os.path.join(tree, "emptydir"), exist_ok=True)
 
 
