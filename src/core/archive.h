@@ -5,7 +5,11 @@
 #include <vector>
 
 // Chooses the extractor by the exact ending ".zip", ".ZIP", ".rgz" or ".RGZ".
-// Every file written is appended to names (relative, '\' separators).
+// Every file written is appended to names (relative, '\' separators, system
+// code page). True only when every entry arrived whole: an archive with a name
+// that would leave the destination writes nothing, a damaged entry never
+// reaches its target (each file is staged beside it and moved over it when
+// complete), and a ".rgz" places its files only after its gzip trailer checked.
 bool ExtractArchive(const std::string& archive, const std::string& destination,
                     std::vector<std::string>* names = nullptr);
 bool ExtractZipArchive(const std::string& archive, const std::string& destination,

@@ -56,7 +56,9 @@ bool ApplyZip64Extra(const uint8_t* extra, size_t size, ZipEntry& e, bool needUn
 
 bool ZipEntry::IsDirectory() const
 {
-    return (!name.empty() && name.back() == '/') || (externalAttributes & kDosDirectoryAttribute);
+    // Some Windows tools end directory names with '\'.
+    return (!name.empty() && (name.back() == '/' || name.back() == '\\')) ||
+           (externalAttributes & kDosDirectoryAttribute);
 }
 
 bool FindZipEnd(const uint8_t* tail, size_t tailSize, uint64_t fileSize, ZipDirectoryLocation& out,

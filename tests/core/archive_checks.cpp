@@ -204,6 +204,19 @@ TEST_F(Archives, PythonZipfileWithUtf8FlagZip64AndDescriptors)
               std::vector<int>({2020, 1, 2, 3, 4, 6}));
 }
 
+// Both sizes and the header offset in the ZIP64 extra field, in its fixed
+// order, behind a ZIP64 end record (checked with unzip -t and zipfile).
+TEST_F(Archives, Zip64ExtraFieldWithEveryValue)
+{
+    std::vector<std::string> names;
+    ASSERT_TRUE(ExtractZipArchive(Good("zip64_all_fields.zip"), dest_, &names));
+    std::string first;
+    for (int i = 0; i < 100; ++i) first += "first\n";
+    EXPECT_EQ(ReadAll(DestPath("first.txt")), first);
+    EXPECT_EQ(ReadAll(DestPath("second.txt")), "second\n");
+    EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "second.txt"}));
+}
+
 TEST_F(Archives, FullClientTopFolderIsDroppedOnlyWhenSpelledExactly)
 {
     std::vector<std::string> names;

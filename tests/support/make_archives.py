@@ -156,6 +156,24 @@ def raw_zip(entries, cd_size=None, cd_offset=None):
     return body + cds + end
 
 
+def zip64_all_fields(good):
+    """Sizes and header offset all in the ZIP64 extra field, behind a ZIP64 end record."""
+    first, second = zip_entry(b"first.txt", b"first\n" * 100), zip_entry(b"second.txt", b"second\n")
+    body, cds = b"", b""
+    for local, central in (first, second):
+        c = central(len(body))
+        usize, csize = struct.unpack("<II", c[24:28] + c[20:24])
+        extra = struct.pack("<HHQQQ", 1, 24, usize, csize, len(body))
+        c = (c[:20] + struct.pack("<II", 0xFFFFFFFF, 0xFFFFFFFF) + c[28:30] + struct.pack("<H", len(extra)) +
+             c[32:42] + struct.pack("<I", 0xFFFFFFFF) + c[46:] + extra)
+        cds += c
+        body += local
+    end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, 2, 2, len(cds), len(body))
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(body) + len(cds), 1)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    write(os.path.join(good, "zip64_all_fields.zip"), body + cds + end64 + locator + end)
+
+
 def hostile_archives(good, bad):
     ok = zip_entry(b"ok.txt", b"fine\n")
     payload = b"x" * 5000
@@ -230,6 +248,7 @@ def main():
     tool_archives(tree, good)
     python_archives(tree, good)
     record_archives(good)
+    zip64_all_fields(good)
     hostile_archives(good, bad)
 
 
