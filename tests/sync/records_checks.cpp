@@ -164,6 +164,7 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
     EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\data"));
     EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\qvx_patch.grf.old"));
     EXPECT_FALSE(PathExists(dir / "patched_hashes_test.dat"));
+    EXPECT_FALSE(PathExists(dir / "patched_hashes.dat.tmp"));
 }
 
 TEST(RecordPatchedFile, TestLauncherKeepsItsOwnFileAndNoProfileCopy)
