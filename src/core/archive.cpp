@@ -110,15 +110,38 @@ bool DosTimeToFileTime(uint16_t date, uint16_t time, FILETIME& out)
     return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &out);
 }
 
+// Where an entry's bytes go: a staged file, or nowhere when an archive is
+// only being checked.
+class EntryOutput {
+public:
+    virtual ~EntryOutput() = default;
+    virtual bool Write(const uint8_t* data, size_t n) = 0;
+};
+
+class StagedOutput : public EntryOutput {
+public:
+    explicit StagedOutput(StagedFile& file) : file_(file) {}
+    bool Write(const uint8_t* data, size_t n) override { return file_.Write(data, n); }
+
+private:
+    StagedFile& file_;
+};
+
+class DiscardOutput : public EntryOutput {
+public:
+    bool Write(const uint8_t*, size_t) override { return true; }
+};
+
 class ZipExtractor {
 public:
     ZipExtractor(HANDLE archive, const ZipDirectoryLocation& where)
         : archive_(archive), where_(where), in_(kBlock), out_(kBlock) {}
-    bool WriteEntry(const ZipEntry& e, StagedFile& out);
+    // Streams the entry's data to out; true when it matched its size and CRC-32.
+    bool WriteEntry(const ZipEntry& e, EntryOutput& out);
 
 private:
-    bool Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
-    bool Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
+    bool Copy(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc);
+    bool Inflate(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc);
 
     HANDLE archive_;
     ZipDirectoryLocation where_;
@@ -126,7 +149,7 @@ private:
     std::vector<uint8_t> out_;
 };
 
-bool ZipExtractor::WriteEntry(const ZipEntry& e, StagedFile& out)
+bool ZipExtractor::WriteEntry(const ZipEntry& e, EntryOutput& out)
 {
     if (e.flags & 0x0001) return false;  // encrypted
     uint8_t header[kZipLocalHeaderSize];
@@ -142,7 +165,7 @@ bool ZipExtractor::WriteEntry(const ZipEntry& e, StagedFile& out)
     return ok && crc == e.crc32;
 }
 
-bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc)
 {
     for (uint64_t left = e.compressedSize; left > 0;) {
         size_t n = left < kBlock ? size_t(left) : kBlock;
@@ -154,7 +177,7 @@ bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uin
     return true;
 }
 
-bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc)
 {
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) return false;
@@ -355,7 +378,8 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
         FILETIME time;
         const bool haveTime = DosTimeToFileTime(p.entry->dosDate, p.entry->dosTime, time);
         StagedFile out;
-        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, out) &&
+        StagedOutput sink(out);
+        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, sink) &&
             out.Close(haveTime ? &time : nullptr) && out.Place()) {
             if (names) names->push_back(p.listName);
         } else {
@@ -363,6 +387,19 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
         }
     }
     return allWritten;
+}
+
+bool IsIntactZipArchive(const std::string& archive)
+{
+    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
+    ZipDirectoryLocation where;
+    std::vector<ZipEntry> entries;
+    if (!file || !ReadCentralDirectory(file.Get(), where, entries)) return false;
+    ZipExtractor extractor(file.Get(), where);
+    DiscardOutput nowhere;
+    for (const ZipEntry& e : entries)
+        if (!e.IsDirectory() && !extractor.WriteEntry(e, nowhere)) return false;
+    return true;
 }
 
 bool ExtractRgzArchive(const std::string& archive, const std::string& destination,

@@ -19,10 +19,6 @@ bool LegacyBaseCheck(HINTERNET session, const std::string& manifestUrl,
 void SelfUpdateFromManifest(HINTERNET session, const std::vector<ManifestEntry>& entries,
                             const std::string& baseUrl, const ProgressCallback& progress);
 
-// True when the ZIP archive at path is whole: its directory is complete and
-// every entry's data matches its CRC-32 (reads the whole archive).
-bool IsIntactZipArchive(const std::string& path);
-
 // Downloads the launcher build at url to fresh, verifies it against
 // expectedCrc and swaps it in for the running file (kept as ".old").
 bool ReplaceLauncherBinary(HINTERNET session, const std::string& url, const std::string& fresh,

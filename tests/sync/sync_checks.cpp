@@ -1,5 +1,6 @@
 // The launcher swap of the self-update and the test that tells a whole
 // full-client archive from a cut or damaged one.
+#include "core/archive.h"
 #include "sync/base_check.h"
 
 #include <gtest/gtest.h>
