@@ -2,6 +2,7 @@
 
 #include "core/identity.h"
 #include "sync/manifest.h"
+#include "sync/text_lines.h"
 #include "sync/record_file.h"
 
 #include <cstdlib>
@@ -14,24 +15,18 @@ const char* IntegrityCacheFileName()
 IntegrityCache ParseIntegrityCache(const std::string& text)
 {
     IntegrityCache cache;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    ForEachLine(text, [&](const std::string& line) {
         const size_t a = line.find('|');
         const size_t b = a == std::string::npos ? a : line.find('|', a + 1);
         const size_t c = b == std::string::npos ? b : line.find('|', b + 1);
-        if (c == std::string::npos) continue;
+        if (c == std::string::npos) return;
         IntegrityCacheEntry entry;
         // Lenient like strtoull: leading digits count, anything else reads as 0.
         entry.size = std::strtoull(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10);
         entry.mtime = std::strtoull(line.substr(b + 1, c - b - 1).c_str(), nullptr, 10);
         entry.crc32 = ToLower(line.substr(c + 1));
         cache[PathKey(line.substr(0, a))] = entry;
-    }
+    });
     return cache;
 }
 

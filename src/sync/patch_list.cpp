@@ -5,6 +5,7 @@
 #include "core/identity.h"
 #include "core/log.h"
 #include "sync/record_file.h"
+#include "sync/text_lines.h"
 
 #include <cstdlib>
 
@@ -95,16 +96,10 @@ bool ReadBody(HINTERNET request, DWORD blockSize, Sink&& sink)
 std::vector<PatchListEntry> ParsePatchList(const std::string& text)
 {
     std::vector<PatchListEntry> entries;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    ForEachLine(text, [&](const std::string& line) {
         PatchListEntry entry;
         if (ParseLine(line, entry)) entries.push_back(entry);
-    }
+    });
     return entries;
 }
 

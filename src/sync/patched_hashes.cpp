@@ -4,6 +4,7 @@
 #include "core/files.h"
 #include "core/identity.h"
 #include "sync/manifest.h"
+#include "sync/text_lines.h"
 #include "sync/record_file.h"
 
 #include <windows.h>
@@ -19,21 +20,15 @@ const char* PatchedHashesFileName()
 PatchedHashes ParsePatchedHashes(const std::string& text)
 {
     PatchedHashes records;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+    ForEachLine(text, [&](const std::string& line) {
         const size_t a = line.find('|');
         const size_t b = a == std::string::npos ? a : line.find('|', a + 1);
-        if (b == std::string::npos) continue;
+        if (b == std::string::npos) return;
         PatchedHashEntry entry;
         entry.version = uint32_t(std::strtoul(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
         entry.crc32 = ToLower(line.substr(b + 1));
         records[PathKey(line.substr(0, a))] = entry;
-    }
+    });
     return records;
 }
 
