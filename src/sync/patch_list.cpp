@@ -1,5 +1,6 @@
 #include "sync/patch_list.h"
 
+#include "core/game_client.h"
 #include "core/handles.h"
 #include "core/http.h"
 #include "core/identity.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kBootstrapVersion = 221;
-constexpr uint64_t kFullClientMinSize = 104857600;  // data.grf must be larger than 100 MiB
 constexpr DWORD kListBlock = 4096;
 constexpr DWORD kPatchBlock = 65536;
 
@@ -162,14 +161,18 @@ bool DownloadPatchFile(HINTERNET session, const char* url, const std::string& ta
 
 const char* PatchVersionFileName() { return IsTestLauncher() ? "main_test.inf" : "main.inf"; }
 
-uint32_t ReadPatchVersion(const std::string& path)
+uint32_t ReadPatchVersion(const std::string& path, bool* unreadable)
 {
+    if (unreadable) *unreadable = false;
     UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) {
         unsigned char bytes[4] = {};
         DWORD got = 0;
-        if (!ReadFile(file.Get(), bytes, sizeof bytes, &got, nullptr)) got = 0;
+        if (!ReadFile(file.Get(), bytes, sizeof bytes, &got, nullptr)) {
+            got = 0;
+            if (unreadable) *unreadable = true;
+        }
         uint32_t version = 0;
         for (DWORD i = 0; i < got; ++i) version |= uint32_t(bytes[i]) << (8 * i);
         return version;
@@ -177,17 +180,20 @@ uint32_t ReadPatchVersion(const std::string& path)
     // Only a missing file means "never patched": one that exists but cannot be
     // read must not be reset to the full client's version.
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return 0;
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        if (unreadable) *unreadable = true;
+        return 0;
+    }
 
     const std::string grf = GetLauncherDir() + "\\data.grf";
     UniqueHandle client(CreateFileA(grf.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!client) return 0;
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(client.Get(), &size) || uint64_t(size.QuadPart) <= kFullClientMinSize) return 0;
+    if (!GetFileSizeEx(client.Get(), &size) || uint64_t(size.QuadPart) < kBootstrapClientMinSize) return 0;
     client.Reset();
-    WritePatchVersion(kBootstrapVersion, path);
+    WritePatchVersion(kBootstrapPatchVersion, path);
     LogLine("[INFO] " + path + " missing but full client detected. Initialized patch version to 221.");
-    return kBootstrapVersion;
+    return kBootstrapPatchVersion;
 }
 
 bool WritePatchVersion(uint32_t version, const std::string& path)

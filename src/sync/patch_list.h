@@ -27,5 +27,8 @@ bool DownloadPatchFile(HINTERNET session, const char* url, const std::string& ta
 // "main.inf", or "main_test.inf" on a test launcher.
 const char* PatchVersionFileName();
 
-uint32_t ReadPatchVersion(const std::string& path);
+// The installed level. A missing file gives 0, or 221 (and the file) beside a
+// full client. unreadable, when given, tells a file that exists but could not
+// be read (the result is then 0 and means nothing).
+uint32_t ReadPatchVersion(const std::string& path, bool* unreadable = nullptr);
 bool WritePatchVersion(uint32_t version, const std::string& path);

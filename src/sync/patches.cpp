@@ -5,6 +5,7 @@
 #include "core/http.h"
 #include "core/identity.h"
 #include "core/log.h"
+#include "core/safe_path.h"
 #include "sync/manifest.h"
 #include "sync/patch_list.h"
 #include "sync/patched_hashes.h"
@@ -81,7 +82,13 @@ bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& 
                             std::string& message)
 {
     const std::string versionPath = InGameDir(gameDir, PatchVersionFileName());
-    const uint32_t current = ReadPatchVersion(versionPath);
+    bool unreadable = false;
+    const uint32_t current = ReadPatchVersion(versionPath, &unreadable);
+    if (unreadable) {
+        // Level 0 would bring every patch again over newer files.
+        message = "Could not read patch version file: " + versionPath;
+        return false;
+    }
     Report(progress, "Checking for updates (current: v" + std::to_string(current) + ")...", 0);
 
     std::string error;
@@ -109,6 +116,11 @@ bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& 
     const size_t count = pending.size();
     for (size_t i = 0; i < count; ++i) {
         const PatchListEntry& patch = pending[i];
+        // The list names files in the game directory; any other name is refused.
+        if (!IsSafeRelativePath(patch.file)) {
+            message = "Refusing patch with an unsafe file name: " + patch.file;
+            return false;
+        }
         const std::string url = patchBaseUrl + patch.file;
         const std::string temp = InGameDir(gameDir, "temp_patch_" + patch.file);
         Report(progress, "Patch " + std::to_string(i + 1) + "/" + std::to_string(count) + ": " +

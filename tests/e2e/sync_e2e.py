@@ -484,10 +484,36 @@ class FaultScenario(SyncCase):
         self.serve("patcher/client/qvx.dll", b"dll")
         self.serve("patcher/patch_qvx.txt", b"1 note_1.txt stop\n")
         self.serve("patcher/note_1.txt", b"note")
-        os.makedirs(self.path("main.inf"))
+        # The version file is rewritten through main.inf.tmp: a folder there
+        # makes every write fail while main.inf itself reads as missing.
+        os.makedirs(self.path("main.inf.tmp"))
         result, lines = self.run_launcher(max_starts=1)
         self.assertEqual(result, "FAILED Update error: Failed to write patch version file: main.inf")
         self.assertNotIn("[progress] Launcher updated. Restarting...", lines)
+
+    def test_unreadable_version_file_installs_nothing(self):
+        # Reading it as level 0 would bring every patch again over newer files.
+        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
+        self.serve("patcher/client/qvx.dll", b"dll")
+        self.serve("patcher/patch_qvx.txt", b"1 note_1.txt\n")
+        self.serve("patcher/note_1.txt", b"note")
+        os.makedirs(self.path("main.inf"))
+        result, _ = self.run_launcher(max_starts=1)
+        self.assertEqual(result, "FAILED Update error: Could not read patch version file: main.inf")
+        self.assertNotIn("/patcher/note_1.txt", get_paths(self.requests()))
+        self.assertFalse(os.path.exists(self.path("note_1.txt")))
+
+    def test_patch_names_outside_the_game_directory_are_refused(self):
+        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
+        self.serve("patcher/client/qvx.dll", b"dll")
+        for name in ("../escaped_patch.txt", "..\\escaped_patch.txt", "C:/escaped_patch.txt"):
+            with self.subTest(name=name):
+                self.serve("patcher/patch_qvx.txt", b"1 %s\n" % name.encode())
+                result, _ = self.run_launcher(max_starts=1)
+                self.assertEqual(result, "FAILED Update error: Refusing patch with an unsafe "
+                                         "file name: " + name)
+                self.assertFalse(os.path.exists(os.path.join(self.game, "..", "escaped_patch.txt")))
+                self.assertFalse(any("escaped_patch" in path for path in get_paths(self.requests())))
 
     def test_manifest_paths_outside_the_game_directory_are_ignored(self):
         escaping = ["../escaped.txt", "..\\escaped2.txt", "sub/../../escaped3.txt",
