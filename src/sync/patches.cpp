@@ -31,6 +31,9 @@ std::string InGameDir(const std::string& gameDir, const std::string& name)
 bool MovePatchIntoPlace(const std::string& temp, const std::string& target)
 {
     if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // The rule is for a file in use; a folder of that name stays where it is.
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     const std::string old = target + ".old";
     DeleteFileA(old.c_str());
     const bool movedAside = MoveFileExA(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);

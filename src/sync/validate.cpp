@@ -289,7 +289,14 @@ bool ValidateGameFiles(const std::string& manifestUrl, const std::string& fullCl
     v.cache = LoadIntegrityCache(v.cachePath);
     v.patched = LoadPatchedHashes(v.dir + "\\" + PatchedHashesFileName());
     const std::string versionPath = v.dir + "\\" + PatchVersionFileName();
-    v.localVersion = ReadPatchVersion(versionPath);
+    bool unreadable = false;
+    v.localVersion = ReadPatchVersion(versionPath, &unreadable);
+    if (unreadable) {
+        // Level 0 would take files of installed patches for damaged ones and
+        // put the manifest's older copies in their place.
+        error = "Could not read patch version file: " + versionPath;
+        return false;
+    }
 
     const size_t count = entries.size();
     for (size_t i = 0; i < count; ++i) {

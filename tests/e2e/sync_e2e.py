@@ -371,6 +371,17 @@ class PatchScenario(SyncCase):
                                       "/patcher/readme_303.txt", "/patcher/patch_304.rgz",
                                       "/patcher/notice_305.txt"])
 
+    def test_plain_file_patch_never_moves_a_folder_aside(self):
+        # The busy-file rule is for a file in use, not for a folder of that name.
+        self.write_config(TEST_LAUNCHER)
+        self.serve("patcher_testers/patch_qvx.txt", b"1 System\n")
+        self.serve("patcher_testers/System", b"not a folder")
+        self.put("System/a.lua", b"a = 1\n")
+        result, _ = self.run_launcher(TEST_LAUNCHER, max_starts=1)
+        self.assertEqual(result, "FAILED Update error: Failed to install patch: System")
+        self.assertGameFiles([TEST_LAUNCHER, "System/a.lua"])
+        self.assertEqual(self.read("System/a.lua"), b"a = 1\n")
+
     def test_test_launcher_keeps_its_own_state_and_skips_validation(self):
         self.write_config(TEST_LAUNCHER)
         self.serve("patcher_testers/manifest.json", manifest([("x.txt", b"x")]))
@@ -493,15 +504,32 @@ class FaultScenario(SyncCase):
 
     def test_unreadable_version_file_installs_nothing(self):
         # Reading it as level 0 would bring every patch again over newer files.
-        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
-        self.serve("patcher/client/qvx.dll", b"dll")
-        self.serve("patcher/patch_qvx.txt", b"1 note_1.txt\n")
-        self.serve("patcher/note_1.txt", b"note")
+        # The test launcher goes straight to the patches.
+        self.write_config(TEST_LAUNCHER)
+        self.serve("patcher_testers/patch_qvx.txt", b"1 note_1.txt\n")
+        self.serve("patcher_testers/note_1.txt", b"note")
+        os.makedirs(self.path("main_test.inf"))
+        result, _ = self.run_launcher(TEST_LAUNCHER, max_starts=1)
+        self.assertEqual(result,
+                         "FAILED Update error: Could not read patch version file: main_test.inf")
+        self.assertNotIn("/patcher_testers/note_1.txt", get_paths(self.requests()))
+        self.assertFalse(os.path.exists(self.path("note_1.txt")))
+
+    def test_unreadable_version_file_keeps_patched_files(self):
+        # Level 0 would take the file that patch 11 wrote for a damaged one and
+        # put the manifest's older copy in its place.
+        base, patched = b"base file\n", b"file as patch 11 wrote it\n"
+        self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=10))
+        self.serve("patcher/client/x.txt", base)
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        self.put("x.txt", patched)
+        self.put("patched_hashes.dat", b"x.txt|11|%s\n" % crc(patched).encode())
         os.makedirs(self.path("main.inf"))
         result, _ = self.run_launcher(max_starts=1)
-        self.assertEqual(result, "FAILED Update error: Could not read patch version file: main.inf")
-        self.assertNotIn("/patcher/note_1.txt", get_paths(self.requests()))
-        self.assertFalse(os.path.exists(self.path("note_1.txt")))
+        prefix = "FAILED File integrity validation error: Could not read patch version file: "
+        self.assertTrue(result.startswith(prefix) and result.endswith("\\main.inf"), result)
+        self.assertEqual(self.read("x.txt"), patched)
+        self.assertEqual(get_paths(self.requests()), ["/patcher/manifest.json"])
 
     def test_patch_names_outside_the_game_directory_are_refused(self):
         self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
