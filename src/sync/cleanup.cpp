@@ -1,0 +1,191 @@
+#include "sync/cleanup.h"
+
+#include "core/files.h"
+#include "core/handles.h"
+#include "core/identity.h"
+#include "core/log.h"
+#include "sync/manifest.h"
+
+#include <windows.h>
+
+namespace {
+
+// Files whose names must never go whatever the tables say: the service's
+// stamp, and the graphics fix's configuration, which the launcher itself puts
+// beside DDraw.dll (removing it alone would leave the fix half installed).
+bool IsAlwaysSparedFile(const std::string& lower)
+{
+    return lower == ".update-timestamp" || lower == "dgvoodoo.conf";
+}
+
+bool FailsCharacterRule(const std::string& name)
+{
+    return name.find_first_of("^:\t") != std::string::npos;
+}
+
+std::string ExtensionOf(const std::string& lower)
+{
+    const size_t dot = lower.rfind('.');
+    return dot == std::string::npos ? std::string() : lower.substr(dot);
+}
+
+std::string JoinPath(const std::string& root, const std::string& name)
+{
+    if (!root.empty() && (root.back() == '\\' || root.back() == '/')) return root + name;
+    return root + "\\" + name;
+}
+
+// The canonical, lower-case form of a path, for telling whether two spellings
+// name the same place.
+std::string ComparablePath(const std::string& path)
+{
+    char buffer[MAX_PATH * 4];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof(buffer), buffer, nullptr);
+    std::string full = (n > 0 && n < sizeof(buffer)) ? std::string(buffer, n) : path;
+    for (char& c : full)
+        if (c == '/') c = '\\';
+    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    return ToLower(full);
+}
+
+// Where the system takes a path once links are followed, in lower case; empty
+// when it cannot be opened. Under Wine a link to a file looks like a plain file
+// and deleting it deletes what it points to, so only this tells them apart.
+std::string ResolvedPath(const std::string& path)
+{
+    UniqueHandle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h) return std::string();
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleA(h.Get(), &buffer[0], static_cast<DWORD>(buffer.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return std::string();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            // A drive's root comes with its separator; entries are joined with one.
+            while (!buffer.empty() && buffer.back() == '\\') buffer.pop_back();
+            return ToLower(buffer);
+        }
+        buffer.assign(n + 1, '\0');
+    }
+}
+
+// True when the entry name inside the folder resolved to parent is itself
+// what the system opens, not a link to something elsewhere.
+bool IsEntryItself(const std::string& full, const std::string& parent, const std::string& name)
+{
+    return !parent.empty() && ResolvedPath(full) == parent + "\\" + ToLower(name);
+}
+
+bool RemoveStrayFile(const std::string& full, DWORD attributes, const std::string& parent,
+                     const std::string& name)
+{
+    // A link that Windows shows as one: deleting it removes the link alone.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return DeleteFileA(full.c_str()) != 0;
+    if (!IsEntryItself(full, parent, name)) return false;
+    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(full.c_str()) != 0;
+}
+
+// Removes a stray folder and what lies below it, but nothing that a link in it
+// leads to. True when the folder itself is gone.
+bool RemoveStrayDirectory(const std::string& full, DWORD attributes, const std::string& parent,
+                          const std::string& name)
+{
+    // Removes the link itself where the system can, never what it points to.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryTree(full);
+    if (!IsEntryItself(full, parent, name)) return false;
+    const std::string resolved = parent + "\\" + ToLower(name);
+    {
+        WIN32_FIND_DATAA entry;
+        FindHandle find(FindFirstFileA((full + "\\*").c_str(), &entry));
+        if (find.Valid()) {
+            do {
+                const std::string child = entry.cFileName;
+                if (child == "." || child == "..") continue;
+                const std::string path = full + "\\" + child;
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    RemoveStrayDirectory(path, entry.dwFileAttributes, resolved, child);
+                else
+                    RemoveStrayFile(path, entry.dwFileAttributes, resolved, child);
+            } while (FindNextFileA(find.Get(), &entry));
+        }
+    }
+    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryA(full.c_str()) != 0;
+}
+
+}  // namespace
+
+const std::set<std::string>& CleanupKeptDirectories()
+{
+    static const std::set<std::string> kept = {
+        "ai",        "ai_sakray", "bgm",        "glcache",       "navigationdata", "profile",
+        "profiles",  "replay",    "screenshot", "system",        "_tmpemblem",     "assets",
+        "data",      "dosdevices", "drive_c",   "qvx.rep",       "gstreamer-1.0",  "memo",
+        "output_dir", "savedata", "skin",       "themes",        "tmp"};
+    return kept;
+}
+
+const std::set<std::string>& CleanupKeptExtensions()
+{
+    static const std::set<std::string> kept = {
+        ".dll", ".exe", ".grf", ".rgz", ".gpf", ".ini", ".txt", ".inf", ".dat", ".gd",
+        ".bat", ".sh",  ".reg", ".ico", ".asi", ".m3d", ".json", ".mp3", ".log"};
+    return kept;
+}
+
+bool IsKeptTopLevelDirectory(const std::string& name)
+{
+    return CleanupKeptDirectories().count(ToLower(name)) != 0;
+}
+
+bool IsKeptTopLevelFile(const std::string& name)
+{
+    const std::string lower = ToLower(name);
+    if (IsAlwaysSparedFile(lower)) return true;
+    return CleanupKeptExtensions().count(ExtensionOf(lower)) != 0 && !FailsCharacterRule(name);
+}
+
+bool IsUnaddressableEntryName(const std::string& name)
+{
+    return name.empty() || name.back() == '.' || name.back() == ' ';
+}
+
+void CleanupGarbageFiles(const std::string& root)
+{
+    const std::string dir = root.empty() ? GetLauncherDir() : root;
+    LogLine("[INFO] Scanning for garbage files and directories in: " + dir);
+
+    // The running launcher's file stays even when its name breaks the rules.
+    const std::string launcherPath = ComparablePath(GetLauncherPath());
+    const std::string resolvedRoot = ResolvedPath(dir);
+
+    int removedDirectories = 0;
+    int removedFiles = 0;
+    {
+        WIN32_FIND_DATAA entry;
+        FindHandle find(FindFirstFileA(JoinPath(dir, "*").c_str(), &entry));
+        if (!find.Valid()) return;
+        do {
+            const std::string name = entry.cFileName;
+            // "." and ".." are the folder itself and its parent; any other name
+            // that Windows would rewrite could reach a spared entry or the root.
+            if (IsUnaddressableEntryName(name)) continue;
+            const std::string full = JoinPath(dir, name);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (IsKeptTopLevelDirectory(name)) continue;
+                LogLine("[CLEANUP] Removing garbage directory: " + name);
+                if (RemoveStrayDirectory(full, entry.dwFileAttributes, resolvedRoot, name))
+                    ++removedDirectories;
+            } else {
+                if (IsKeptTopLevelFile(name) || ComparablePath(full) == launcherPath) continue;
+                LogLine("[CLEANUP] Removing garbage file: " + name);
+                if (RemoveStrayFile(full, entry.dwFileAttributes, resolvedRoot, name)) ++removedFiles;
+            }
+        } while (FindNextFileA(find.Get(), &entry));
+    }
+    LogLine("[INFO] Cleanup finished. Removed " + std::to_string(removedDirectories) +
+            " directories and " + std::to_string(removedFiles) + " files.");
+}
