@@ -1,0 +1,45 @@
+#include "client/realm_profile.h"
+
+#include "core/files.h"
+#include "core/identity.h"
+#include "core/log.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsDirectoryPath(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool ActivateRealmProfile(const std::string& mode)
+{
+    const std::string dir = GetLauncherDir();
+    DeleteFileA((dir + "\\System\\itemInfo_EN_legacy.lua").c_str());
+    DeleteFileA((dir + "\\System\\itemInfo_EN_season.lua").c_str());
+
+    if (IsTestLauncher()) {
+        LogLine("[INFO] Test environment uses flat client layout; skipping profile directory switch.");
+        return true;
+    }
+
+    const std::string realm = mode == "season" ? "season" : "legacy";
+    const std::string profile = dir + "\\profiles\\" + realm;
+    const std::string grf = profile + "\\qvx_patch.grf";
+    const std::string sys = profile + "\\System";
+    if (!IsDirectoryPath(sys)) {
+        LogLine("[WARN] Profile directory not found (" + sys + "); keeping active root files.");
+        return mode != "season";
+    }
+    if (GetFileAttributesA(grf.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        const bool linked = LinkOrCopyFile(grf, dir + "\\qvx_patch.grf");
+        LogLine("[INFO] Linked " + grf + " -> qvx_patch.grf (" + (linked ? "OK" : "FAILED") + ")");
+    }
+    MirrorDirectoryTree(sys, dir + "\\System");
+    LogLine("[INFO] Activated System/ directory from profile: " + mode);
+    return true;
+}
