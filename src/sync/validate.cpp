@@ -228,26 +228,35 @@ bool InstallQueuedFile(Validation& v, const ManifestEntry& entry, size_t index, 
     return true;
 }
 
-// Brings the version file in step with the manifest once every file is in place.
-void SynchronizePatchVersion(const Validation& v, const std::string& versionPath)
+// Brings the version file in step with the manifest once every file is in
+// place. A level that cannot be written fails the run: left as it was, it
+// would claim patches whose files were just replaced, or bring patches older
+// than the manifest's base over the files this run checked.
+bool SynchronizePatchVersion(const Validation& v, const std::string& versionPath,
+                             std::string& error)
 {
     const uint32_t m = v.manifestVersion;
+    uint32_t level = m;
     if (m != 0) {
-        if (v.localVersion < m || v.rollback) {
-            WritePatchVersion(m, versionPath);
-            LogLine("[INFO] Synchronized local patch version to manifest base v" + std::to_string(m));
-        }
-        return;
+        if (v.localVersion >= m && !v.rollback) return true;
+    } else {
+        // A manifest without a base version gives no level to fall back to;
+        // the level must still drop below every patch whose file was just
+        // replaced, so that the installer brings that patch again.
+        if (!v.rollback) return true;
+        level = std::min(v.localVersion, v.lowestRolledBack - 1);
+        if (level == v.localVersion) return true;
     }
-    // A manifest without a base version gives no level to fall back to; the
-    // level must still drop below every patch whose file was just replaced, so
-    // that the installer brings that patch again.
-    if (!v.rollback) return;
-    const uint32_t level = std::min(v.localVersion, v.lowestRolledBack - 1);
-    if (level == v.localVersion) return;
-    WritePatchVersion(level, versionPath);
-    LogLine("[INFO] Lowered local patch version to v" + std::to_string(level) +
-            " after restoring files of later patches");
+    if (!WritePatchVersion(level, versionPath)) {
+        error = "Failed to write patch version file: " + versionPath;
+        return false;
+    }
+    if (m != 0)
+        LogLine("[INFO] Synchronized local patch version to manifest base v" + std::to_string(m));
+    else
+        LogLine("[INFO] Lowered local patch version to v" + std::to_string(level) +
+                " after restoring files of later patches");
+    return true;
 }
 
 }  // namespace
@@ -314,7 +323,7 @@ bool ValidateGameFiles(const std::string& manifestUrl, const std::string& fullCl
             if (!InstallQueuedFile(v, v.queue[j], j + 1, v.queue.size(), error)) return false;
     }
 
-    SynchronizePatchVersion(v, versionPath);
+    if (!SynchronizePatchVersion(v, versionPath, error)) return false;
     Report(progress, "File integrity validation complete.", 100, count, count);
     return true;
 }

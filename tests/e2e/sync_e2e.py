@@ -502,6 +502,21 @@ class FaultScenario(SyncCase):
         self.assertEqual(result, "FAILED Update error: Failed to write patch version file: main.inf")
         self.assertNotIn("[progress] Launcher updated. Restarting...", lines)
 
+    def test_unwritable_version_file_fails_the_validation(self):
+        # A level left below the manifest's base would bring old patches over
+        # the newer files that the validation just checked.
+        self.serve("patcher/manifest.json", manifest([("x.txt", b"x 7\n")], patch_version=7))
+        self.serve("patcher/client/x.txt", b"x 7\n")
+        self.serve("patcher/patch_qvx.txt", b"5 x.txt\n")
+        self.serve("patcher/x.txt", b"x 5\n")
+        os.makedirs(self.path("main.inf.tmp"))
+        result, _ = self.run_launcher(max_starts=1)
+        prefix = "FAILED File integrity validation error: Failed to write patch version file: "
+        self.assertTrue(result.startswith(prefix) and result.endswith("\\main.inf"), result)
+        self.assertEqual(self.read("x.txt"), b"x 7\n")
+        self.assertNotIn("[INFO] Synchronized local patch version", self.launcher_log())
+        self.assertNotIn("/patcher/patch_qvx.txt", get_paths(self.requests()))
+
     def test_unreadable_version_file_installs_nothing(self):
         # Reading it as level 0 would bring every patch again over newer files.
         # The test launcher goes straight to the patches.
