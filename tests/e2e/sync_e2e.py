@@ -170,6 +170,33 @@ class ValidationScenario(SyncCase):
                 self.assertEqual(result, "OK Game is up to date (v0).")
                 self.assertEqual(self.read(rel), server if replaced else local)
 
+    def test_interrupted_download_resumes_from_50_mib_on(self):
+        # (manifest size, Range of the request that the ".part" left behind asks for)
+        cases = [(52428800, "bytes=26214400-"), (52428799, "-")]
+        for size, expected_range in cases:
+            with self.subTest(size=size):
+                shutil.rmtree(self.game)
+                os.makedirs(self.game)
+                self.write_config(LIVE_LAUNCHER)
+                block, checksum = bytes(1 << 20), 0
+                for left in range(size, 0, -len(block)):
+                    checksum = zlib.crc32(block[:min(left, len(block))], checksum)
+                self.serve("patcher/manifest.json", manifest([("big.bin", size, "%08x" % checksum)]))
+                self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+                self.serve("patcher/client/big.bin", b"")
+                os.truncate(os.path.join(self.www, "patcher", "client", "big.bin"), size)
+                self.put("big.bin.part", b"")
+                os.truncate(self.path("big.bin.part"), 26214400)  # from a launcher that died
+                before = len(self.requests())
+
+                result, _ = self.run_launcher()
+                self.assertEqual(result, "OK Game is up to date (v0).")
+                self.assertEqual(os.path.getsize(self.path("big.bin")), size)
+                self.assertGameFiles([LIVE_LAUNCHER, "big.bin"])
+                gets = [r for r in self.requests()[before:] if r[1] == "/patcher/client/big.bin"]
+                self.assertEqual([r[3] for r in gets], [expected_range])
+                os.remove(self.path("big.bin"))
+
     def test_large_unchanged_file_is_taken_from_the_integrity_cache(self):
         size = 209715200  # the smallest size the cache covers
         block = bytes(1 << 20)
