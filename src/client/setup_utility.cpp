@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 namespace {
 
 SetupMessageBox g_messageBox;
@@ -23,12 +25,13 @@ bool Opens(const std::string& path)
     return file.Valid();
 }
 
-}  // namespace
-
+// The names tried, in order; the configured one may repeat a fixed one.
 std::vector<std::string> SetupUtilityCandidates(const std::string& setupExe)
 {
     return {setupExe, "opensetup.exe", "Setup.exe"};
 }
+
+}  // namespace
 
 void SetSetupMessageBoxForChecks(SetupMessageBox show)
 {

@@ -4,14 +4,10 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 
 // The spawner's result for the first candidate that opens; false, with the
 // reason in the error text and a warning box, when none does.
 bool RunSetupUtility(const std::string& setupExe, std::string& error);
-
-// The names tried, in order: the configured one, "opensetup.exe", "Setup.exe".
-std::vector<std::string> SetupUtilityCandidates(const std::string& setupExe);
 
 // Shows a message box (text, title, style) and returns its answer. Checks
 // replace it, since nobody answers a box under test; empty restores MessageBoxA.

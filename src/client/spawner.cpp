@@ -66,6 +66,22 @@ bool ShellStart(const char* verb, const std::string& path, const std::string& ar
     return true;
 }
 
+// The early-exit reason for an exit code, with its hint when it has one.
+std::string EarlyExitReason(unsigned long code)
+{
+    char hex[32];
+    std::snprintf(hex, sizeof(hex), "0x%08lX", code);
+    std::string reason = std::string("Client process exited immediately after start with code ") + hex + ".";
+    if (code == kExitDllNotFound) {
+        reason += "\n\nReason: Missing DLL dependency.\nPlease install DirectX 9 End-User Runtime and Visual C++ "
+                  "2015-2022 (x86) Redistributable.";
+    } else if (code == kExitAccessViolation) {
+        reason += "\n\nReason: Memory Access Violation (0xC0000005).\nPlease check your graphics settings in "
+                  "opensetup.exe.";
+    }
+    return reason;
+}
+
 // Watches a created process for an immediate exit.
 bool WatchStartedProcess(PROCESS_INFORMATION& created, std::string& error)
 {
@@ -102,21 +118,6 @@ ProcessStartCalls RealProcessStartCalls()
 void SetProcessStartCallsForChecks(const ProcessStartCalls& calls)
 {
     g_startCalls = calls;
-}
-
-std::string EarlyExitReason(unsigned long code)
-{
-    char hex[32];
-    std::snprintf(hex, sizeof(hex), "0x%08lX", code);
-    std::string reason = std::string("Client process exited immediately after start with code ") + hex + ".";
-    if (code == kExitDllNotFound) {
-        reason += "\n\nReason: Missing DLL dependency.\nPlease install DirectX 9 End-User Runtime and Visual C++ "
-                  "2015-2022 (x86) Redistributable.";
-    } else if (code == kExitAccessViolation) {
-        reason += "\n\nReason: Memory Access Violation (0xC0000005).\nPlease check your graphics settings in "
-                  "opensetup.exe.";
-    }
-    return reason;
 }
 
 bool SpawnClient(const std::string& name, const std::string& arguments, std::string& error)

@@ -30,6 +30,3 @@ struct ProcessStartCalls {
 ProcessStartCalls RealProcessStartCalls();
 // Replaces the calls SpawnClient uses; a member left empty keeps the real call.
 void SetProcessStartCallsForChecks(const ProcessStartCalls& calls);
-
-// The early-exit reason for an exit code, with its hint when it has one.
-std::string EarlyExitReason(unsigned long code);
