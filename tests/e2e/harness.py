@@ -118,6 +118,12 @@ class SyncCase(unittest.TestCase):
         self.www = self.svc.docroot
         self.write_config(LIVE_LAUNCHER)
 
+    def fresh_game(self, launcher=LIVE_LAUNCHER):
+        """An empty game directory again, for the next case of a table."""
+        shutil.rmtree(self.game)
+        os.makedirs(self.game)
+        self.write_config(launcher)
+
     # The live launcher reads config.json with /patcher/ paths, a test
     # launcher config_test.json with /patcher_testers/ ones.
     def write_config(self, launcher):

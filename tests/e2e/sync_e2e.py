@@ -7,7 +7,6 @@ launcher's self-update, and the faults each must survive.
 
 import io
 import os
-import shutil
 import sys
 import urllib.parse
 import zipfile
@@ -134,9 +133,7 @@ class ValidationScenario(SyncCase):
         ]
         for m, level, record, local, after in cases:
             with self.subTest(manifest=m, level=level, record=record, local=local):
-                shutil.rmtree(self.game)
-                os.makedirs(self.game)
-                self.write_config(LIVE_LAUNCHER)
+                self.fresh_game()
                 self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=m))
                 self.serve("patcher/client/x.txt", base)
                 self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
@@ -158,9 +155,7 @@ class ValidationScenario(SyncCase):
                  ("opensetup.ini", 0, True), ("opensetup.ini", 1, False)]
         for rel, size, replaced in cases:
             with self.subTest(path=rel, size=size):
-                shutil.rmtree(self.game)
-                os.makedirs(self.game)
-                self.write_config(LIVE_LAUNCHER)
+                self.fresh_game()
                 self.serve("patcher/manifest.json", manifest([(rel, server)]))
                 self.serve("patcher/client/" + rel, server)
                 self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
@@ -175,9 +170,7 @@ class ValidationScenario(SyncCase):
         cases = [(52428800, "bytes=26214400-"), (52428799, "-")]
         for size, expected_range in cases:
             with self.subTest(size=size):
-                shutil.rmtree(self.game)
-                os.makedirs(self.game)
-                self.write_config(LIVE_LAUNCHER)
+                self.fresh_game()
                 block, checksum = bytes(1 << 20), 0
                 for left in range(size, 0, -len(block)):
                     checksum = zlib.crc32(block[:min(left, len(block))], checksum)
@@ -499,9 +492,7 @@ class FaultScenario(SyncCase):
                  ("patch_11.rgz", good_rgz[:len(good_rgz) // 2])]  # the stream cut short
         for name, body in cases:
             with self.subTest(name=name, size=len(body)):
-                shutil.rmtree(self.game)
-                os.makedirs(self.game)
-                self.write_config(LIVE_LAUNCHER)
+                self.fresh_game()
                 self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
                 self.serve("patcher/client/qvx.dll", b"dll")
                 self.serve("patcher/patch_qvx.txt", b"11 %s\n12 patch_12.txt\n" % name.encode())
