@@ -30,6 +30,12 @@ bool HasChecksum(const std::string& path, const std::string& expected)
     return ComputeFileCrc32(path, crc, size, ProgressCallback(), "", 0, 0) && crc == expected;
 }
 
+bool IsDirectoryPath(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Where one overlay entry lives on disk and on the service.
 struct OverlayFile {
     std::string shown;   // the normalised path, as logs and texts show it
@@ -72,7 +78,8 @@ bool InstallSeasonFile(HINTERNET session, const OverlayFile& f, size_t index, si
         error = "Season file hash verification failed: " + f.shown;
         return false;
     }
-    if (!MoveFileIntoPlace(part, f.season)) {
+    // The busy-file rule is for a file in use: a folder of that name stays.
+    if (IsDirectoryPath(f.season) || !MoveFileIntoPlace(part, f.season)) {
         DeleteFileA(part.c_str());
         error = "Could not write Season file to disk: " + f.shown;
         return false;

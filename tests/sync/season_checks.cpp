@@ -347,11 +347,14 @@ TEST_F(SeasonSync, AFailedDownloadReplacesNothingAndEndsTheRun)
         const char* what;
         std::string aCrc;  // what the manifest claims for System/a.lua
         bool serveA;
+        bool aIsFolder;
         std::string error;
     };
     const Case cases[] = {
-        {"checksum differs", Crc("a v2"), true, "Season file hash verification failed: System/a.lua"},
-        {"not on the service", Crc("a v2"), false, "Failed to download Season file: System/a.lua"},
+        {"checksum differs", Crc("a v2"), true, false, "Season file hash verification failed: System/a.lua"},
+        {"not on the service", Crc("a v2"), false, false, "Failed to download Season file: System/a.lua"},
+        {"a folder in the file's place", Crc("a as served"), true, true,
+         "Could not write Season file to disk: System/a.lua"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -359,13 +362,14 @@ TEST_F(SeasonSync, AFailedDownloadReplacesNothingAndEndsTheRun)
         Serve("manifest.json", Manifest(4, Url(files), {{"System/a.lua", c.aCrc}, {"System/b.lua", Crc("b v2")}}));
         ScratchDir game("season-fail");
         const std::string season = game / "profiles\\season\\System";
-        Put(season + "\\a.lua", "a v1");
+        Put(season + (c.aIsFolder ? "\\a.lua\\inside.lua" : "\\a.lua"), "a v1");
         Put(season + "\\b.lua", "b v1");
         std::string error = "stale text";
         SeasonLog log;
         EXPECT_FALSE(SyncSeasonProfile(Url("manifest.json"), Url(""), game.Path(), ProgressCallback(), error));
         EXPECT_EQ(error, c.error);
-        EXPECT_EQ(Files(season), (std::map<std::string, std::string>{{"a.lua", "a v1"}, {"b.lua", "b v1"}}));
+        EXPECT_EQ(Files(season), (std::map<std::string, std::string>{
+                                     {c.aIsFolder ? "a.lua/inside.lua" : "a.lua", "a v1"}, {"b.lua", "b v1"}}));
         const std::vector<std::string> lines = log.Lines();
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_EQ(lines[1], "[INFO] Downloading 2 Season profile file(s)...");
