@@ -86,7 +86,8 @@ int RunClientStep(const std::string& dir, const std::string& exeName, const std:
     DeleteFileA((dir + "\\step_result.txt").c_str());
     SetEnvironmentVariableA(kStepVariable, step.c_str());
     SetEnvironmentVariableA(kRegistryVariable, registryRoot.empty() ? nullptr : registryRoot.c_str());
-    const int code = RunCheckInCopy(dir, exeName, "ClientStep.DISABLED_Run");
+    const int code = RunCopyOfThisProgram(
+        dir, exeName, "--gtest_also_run_disabled_tests --gtest_filter=ClientStep.DISABLED_Run --gtest_brief=1");
     SetEnvironmentVariableA(kStepVariable, nullptr);
     SetEnvironmentVariableA(kRegistryVariable, nullptr);
     return code;
