@@ -15,7 +15,12 @@ bool IsSafeRelativePath(const std::string& path)
         size_t end = p.find('/', start);
         if (end == std::string::npos) end = p.size();
         std::string segment = p.substr(start, end - start);
-        if (segment == "..") return false;
+        // Windows drops trailing dots and blanks from names, so "..." or ".. "
+        // may still mean the parent: a segment of only dots and blanks is
+        // refused unless it is a plain ".".
+        if (segment != "." && !segment.empty() &&
+            segment.find_first_not_of(". ") == std::string::npos)
+            return false;
         if (!segment.empty() && segment != ".") anyName = true;
         start = end + 1;
     }
