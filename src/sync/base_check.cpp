@@ -18,6 +18,24 @@ void Report(const ProgressCallback& progress, const std::string& text, float per
     if (progress) progress(text, percent, 0, 0);
 }
 
+// A transfer that broke off leaves fewer bytes than the server announced. It
+// is a failed download, not an archive to extract: extracting would fail and
+// delete it, and the next start would fetch the whole client again instead of
+// resuming from what arrived.
+bool DownloadWholeClient(HINTERNET session, const std::string& url, const std::string& zip,
+                         const ProgressCallback& progress)
+{
+    uint64_t done = 0, total = 0;
+    const ProgressCallback watch = [&](const std::string& text, float percent, uint64_t d,
+                                       uint64_t t) {
+        done = d;
+        total = t;
+        if (progress) progress(text, percent, d, t);
+    };
+    if (!DownloadFile(session, url, zip, "Full Client Archive", watch, true)) return false;
+    return total == 0 || done >= total;
+}
+
 bool IsClientInstalled(const std::string& dir)
 {
     const std::string path = dir + "\\" + kClientMainArchive;
@@ -56,8 +74,7 @@ bool LegacyBaseCheck(HINTERNET session, const std::string& manifestUrl,
     Report(progress, "Downloading full game client (~5.1 GB)...", 0);
     // An archive kept whole from a failed extraction would only get a 416 to
     // its range request; a partial one is continued.
-    if (!IsIntactZipArchive(zip) &&
-        !DownloadFile(session, fullClientUrl, zip, "Full Client Archive", progress, true)) {
+    if (!IsIntactZipArchive(zip) && !DownloadWholeClient(session, fullClientUrl, zip, progress)) {
         error = "Failed to download full game client from server.";
         return false;
     }

@@ -6,6 +6,7 @@ launcher's self-update, and the faults each must survive.
 """
 
 import io
+import json
 import os
 import sys
 import urllib.parse
@@ -277,6 +278,29 @@ class FullClientScenario(SyncCase):
                       "Falling back to legacy base check." % self.svc.url, log)
         self.assertIn("[INFO] main.inf missing but full client detected. "
                       "Initialized patch version to 221.", log)
+
+    def test_transfer_that_breaks_off_is_kept_and_resumed(self):
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        archive = self.serve_client({"Quillfen_Full/data.grf": (2 << 20,),
+                                     "Quillfen_Full/qvx.dll": b"client dll"})
+        cut = 1000
+        doc = json.loads(self.read("config.json"))
+        doc["full_client_url"] = (self.svc.fault_url + "/cut/downloads/files/"
+                                  "Quillfen_Full_Client.zip?send=%d" % cut)
+        self.put("config.json", json.dumps(doc).encode())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "FAILED File integrity validation error: "
+                                 "Failed to download full game client from server.")
+        self.assertEqual(self.read("temp_client.zip"), archive[:cut])
+        self.assertFalse(os.path.exists(self.path("data.grf")))
+
+        self.write_config(LIVE_LAUNCHER)
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertGameFile("qvx.dll", b"client dll")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        client = [r for r in self.requests() if r[1] == "/downloads/files/Quillfen_Full_Client.zip"]
+        self.assertEqual([(r[2], r[3]) for r in client], [("206", "bytes=%d-" % cut)])
 
     def test_failed_extraction_is_no_client_and_keeps_only_an_intact_archive(self):
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
