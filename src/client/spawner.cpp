@@ -16,8 +16,6 @@ constexpr DWORD kErrorAccessDenied = 5;
 constexpr unsigned long kExitDllNotFound = 0xC0000135;
 constexpr unsigned long kExitAccessViolation = 0xC0000005;
 
-ProcessStartCalls g_startCalls;
-
 bool RealCreateProcess(const std::string& path, std::vector<char>& commandLine, const std::string& directory,
                        STARTUPINFOA& startup, PROCESS_INFORMATION& process, DWORD& error)
 {
@@ -35,6 +33,8 @@ bool RealShellExecute(SHELLEXECUTEINFOA& info, DWORD& error)
     error = GetLastError();
     return false;
 }
+
+ProcessStartCalls g_startCalls{RealCreateProcess, RealShellExecute};
 
 std::string ErrorWithText(DWORD n)
 {
@@ -55,8 +55,7 @@ bool ShellStart(const char* verb, const std::string& path, const std::string& ar
     info.lpDirectory = directory.c_str();
     info.nShow = SW_SHOWNORMAL;
     DWORD error = 0;
-    const auto& call = g_startCalls.shellExecute ? g_startCalls.shellExecute : RealShellExecute;
-    if (!call(info, error)) {
+    if (!g_startCalls.shellExecute(info, error)) {
         LogLine(std::string("[ERROR] ShellExecuteExA (") + verb + ") failed (Error " + ErrorWithText(error) + ")");
         return false;
     }
@@ -117,7 +116,9 @@ ProcessStartCalls RealProcessStartCalls()
 
 void SetProcessStartCallsForChecks(const ProcessStartCalls& calls)
 {
-    g_startCalls = calls;
+    g_startCalls = RealProcessStartCalls();
+    if (calls.createProcess) g_startCalls.createProcess = calls.createProcess;
+    if (calls.shellExecute) g_startCalls.shellExecute = calls.shellExecute;
 }
 
 bool SpawnClient(const std::string& name, const std::string& arguments, std::string& error)
@@ -154,8 +155,8 @@ bool SpawnClient(const std::string& name, const std::string& arguments, std::str
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created = {};
     DWORD n = 0;
-    const auto& create = g_startCalls.createProcess ? g_startCalls.createProcess : RealCreateProcess;
-    if (create(path, commandLine, directory, startup, created, n)) return WatchStartedProcess(created, error);
+    if (g_startCalls.createProcess(path, commandLine, directory, startup, created, n))
+        return WatchStartedProcess(created, error);
 
     LogLine("[WARN] CreateProcessA failed (Error " + ErrorWithText(n) + ")");
     if (n == kErrorElevationRequired || n == kErrorAccessDenied) {
