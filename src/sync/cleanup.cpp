@@ -10,12 +10,10 @@
 
 namespace {
 
-// Files whose names must never go whatever the tables say: the service's
-// stamp, and the graphics fix's configuration, which the launcher itself puts
-// beside DDraw.dll (removing it alone would leave the fix half installed).
+// The service's stamp stays whatever the tables say.
 bool IsAlwaysSparedFile(const std::string& lower)
 {
-    return lower == ".update-timestamp" || lower == "dgvoodoo.conf";
+    return lower == ".update-timestamp";
 }
 
 bool FailsCharacterRule(const std::string& name)

@@ -179,8 +179,8 @@ TEST(CleanupRules, JudgeEachNameByItself)
         {"qvx.rep", false, true},           {"patch.part", false, false},
         {"temp_client.zip", false, false},  {"launcher.log", true, false},
         {".json", true, false},             {"x.JSON", true, false},
-        // Put there by the graphics fix beside DDraw.dll; the wrapper reads it.
-        {"dgVoodoo.conf", true, false},     {"other.conf", false, false},
+        // ".conf" is not a kept type, even for the graphics fix's own file.
+        {"dgVoodoo.conf", false, false},    {"other.conf", false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsKeptTopLevelFile(c.name), c.keptAsFile) << c.name;
@@ -227,17 +227,17 @@ TEST(CleanupGarbageFiles, RemovesStrayEntriesAndLeavesTheRest)
         {"DDraw.dll", "DDraw.dll"},
         {"SETUP.EXE", "SETUP.EXE"},
         {".update-timestamp", ".update-timestamp"},
-        {"dgVoodoo.conf", "dgVoodoo.conf"},
     };
     EXPECT_EQ(Tree(dir.Path()), expected);
 
     std::vector<std::string> lines = log.CleanupLines(dir.Path());
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines.front(), LogWatch::kScanning + dir.Path());
-    EXPECT_EQ(lines.back(), Finished(2, 8));
+    EXPECT_EQ(lines.back(), Finished(2, 9));
     lines = Sorted(std::vector<std::string>(lines.begin() + 1, lines.end() - 1));
     EXPECT_EQ(lines, Sorted({"[CLEANUP] Removing garbage directory: Data_Backup",
                              "[CLEANUP] Removing garbage directory: logs.txt",
+                             "[CLEANUP] Removing garbage file: dgVoodoo.conf",
                              "[CLEANUP] Removing garbage file: temp_client.zip",
                              "[CLEANUP] Removing garbage file: patch.part",
                              "[CLEANUP] Removing garbage file: notes",
