@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <vector>
 
 namespace spawn_checks {
 
@@ -49,6 +50,19 @@ std::map<std::string, std::string> ParseFakes(const std::string& text)
         start = end + 1;
     }
     return fakes;
+}
+
+// Process and thread handles the real start calls gave the spawner; it must
+// have closed every one by the time it returns.
+std::vector<HANDLE> g_startedHandles;
+
+size_t StillOpen()
+{
+    size_t open = 0;
+    DWORD flags = 0;
+    for (HANDLE h : g_startedHandles)
+        if (h != nullptr && GetHandleInformation(h, &flags)) ++open;
+    return open;
 }
 
 void RecordCall(const std::string& line)
@@ -105,7 +119,9 @@ void InstallRecordingCalls(const std::map<std::string, std::string>& fakes)
                                  " startup_rest_zero=" + std::to_string(AllZero(&rest, sizeof(rest))) +
                                  " process_zero=" + std::to_string(AllZero(&process, sizeof(process)));
         const bool ok = Answer(fakes, "create", error, [&] {
-            return real.createProcess(path, commandLine, directory, startup, process, error);
+            const bool created = real.createProcess(path, commandLine, directory, startup, process, error);
+            if (created) g_startedHandles.insert(g_startedHandles.end(), {process.hProcess, process.hThread});
+            return created;
         });
         RecordCall(seen + (ok ? " -> ok" : " -> error " + std::to_string(error)));
         return ok;
@@ -118,7 +134,11 @@ void InstallRecordingCalls(const std::map<std::string, std::string>& fakes)
         const std::string verb = info.lpVerb ? info.lpVerb : "";
         const std::string seen = "shell verb=" + verb + " file=" + Text(info.lpFile) +
                                  " params=" + Text(info.lpParameters) + " dir=" + Text(info.lpDirectory) + numbers;
-        const bool ok = Answer(fakes, verb, error, [&] { return real.shellExecute(info, error); });
+        const bool ok = Answer(fakes, verb, error, [&] {
+            const bool started = real.shellExecute(info, error);
+            if (started) g_startedHandles.push_back(info.hProcess);
+            return started;
+        });
         RecordCall(seen + (ok ? " -> ok" : " -> error " + std::to_string(error)));
         return ok;
     };
@@ -155,5 +175,6 @@ TEST(InGameDirectory, DISABLED_Run)
     }
     const DWORD elapsed = GetTickCount() - start;
     std::ofstream(GetLauncherDir() + "\\" + kOutcomeFile, std::ios::binary)
-        << "result=" << result << "\nelapsed_ms=" << elapsed << "\nerror=" << error;
+        << "result=" << result << "\nelapsed_ms=" << elapsed << "\nstarted_handles=" << g_startedHandles.size()
+        << "\nstill_open=" << StillOpen() << "\nerror=" << error;
 }

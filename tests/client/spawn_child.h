@@ -18,7 +18,9 @@ constexpr const char* kArgsVariable = "VERANDEL_CHECK_ARGS";
 // nothing) makes the real call. Every call is recorded either way.
 constexpr const char* kFakesVariable = "VERANDEL_CHECK_FAKES";
 
-// In the game directory: "result=0|1\nelapsed_ms=N\nerror=" + the error text.
+// In the game directory: "result=0|1\nelapsed_ms=N\nstarted_handles=N\n
+// still_open=N\nerror=" + the error text (the handles: those the real start
+// calls handed over, and how many of them the spawner left open).
 constexpr const char* kOutcomeFile = "outcome.txt";
 // One line per start call or message box, in the order they happened.
 constexpr const char* kCallsFile = "calls.txt";

@@ -90,7 +90,12 @@ Outcome GameDir::Run(const std::string& call, const std::string& name, const std
     outcome.ran = passed && values.count("result") == 1;
     if (!outcome.ran) return outcome;
     outcome.result = values.at("result") == "1";
-    if (values.count("elapsed_ms")) outcome.elapsedMs = std::strtoul(values.at("elapsed_ms").c_str(), nullptr, 10);
+    auto number = [&values](const char* key) {
+        return values.count(key) ? std::strtoul(values.at(key).c_str(), nullptr, 10) : 0ul;
+    };
+    outcome.elapsedMs = number("elapsed_ms");
+    outcome.startedHandles = number("started_handles");
+    outcome.stillOpen = number("still_open");
     if (values.count("error")) outcome.error = values.at("error");
     return outcome;
 }

@@ -35,6 +35,8 @@ struct Outcome {
     bool ran = false;  // it ran to the end and wrote its outcome
     bool result = false;
     unsigned long elapsedMs = 0;
+    unsigned long startedHandles = 0;  // handed over by real start calls
+    unsigned long stillOpen = 0;       // of those, left open by the spawner
     std::string error;
 };
 

@@ -60,6 +60,8 @@ TEST(SpawnClient, WatchesTheCreatedProcessForAnImmediateExit)
         EXPECT_EQ(out.result, c.result);
         const std::string reason = c.reason ? std::string(c.reason) + c.hint : std::string();
         EXPECT_EQ(out.error, c.reason ? reason : std::string(kUntouchedError));
+        EXPECT_EQ(out.startedHandles, 2u);
+        EXPECT_EQ(out.stillOpen, 0u);
 
         auto record = game.StandinRecord(c.name);
         EXPECT_EQ(record["command_line"], Quoted(game / c.name) + " " + c.args);
@@ -89,6 +91,8 @@ TEST(SpawnClient, AClientStillRunningAfterTheWatchCountsAsStarted)
     // It watched the half second, and did not wait for the client to end.
     EXPECT_GE(out.elapsedMs, 450u);
     EXPECT_LT(out.elapsedMs, kStayMs - 500);
+    EXPECT_EQ(out.startedHandles, 2u);
+    EXPECT_EQ(out.stillOpen, 0u);
     auto record = game.StandinRecord("qvx.dll", 10000);
     EXPECT_EQ(record["command_line"], Quoted(game / "qvx.dll") + " " + args);
     EXPECT_EQ(game.LogMessages(), SpawnHead(game, "qvx.dll", args) + Verified(game, "qvx.dll") +
@@ -204,6 +208,7 @@ TEST(SpawnClient, FallsBackToTheShellAfterCreateProcessFails)
         // A real shell start ran the stand-in, whose immediate exit is never read.
         const bool realStart = (c.runas && std::string(c.runas) == "real") || (c.open && std::string(c.open) == "real");
         EXPECT_EQ(game.StandinRecord("qvx.dll", realStart ? 10000 : 0).count("command_line"), realStart ? 1u : 0u);
+        EXPECT_EQ(out.stillOpen, 0u);
     }
 }
 
