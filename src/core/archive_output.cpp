@@ -15,10 +15,13 @@ std::wstring ToWide(const std::string& text, UINT codePage)
 std::string ToNarrow(const std::wstring& text, UINT codePage)
 {
     if (text.empty()) return std::string();
-    int n = WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    // Best fit would turn lookalikes such as U+FF0E and U+FF3C into "." and
+    // "\", so that a name checked in Unicode could name another file here.
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    int n = WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string out(size_t(n), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    WideCharToMultiByte(codePage, flags, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 std::wstring ToWide(const std::string& text, UINT codePage);
+// Characters the code page lacks become '?', never a lookalike.
 std::string ToNarrow(const std::wstring& text, UINT codePage);
 
 // The output path of an entry: the name alone for an empty or "." destination.

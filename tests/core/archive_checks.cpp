@@ -2,6 +2,7 @@
 // hostile archives with one fault each (tests/support/make_archives.py).
 #include "core/archive.h"
 #include "core/rgz_format.h"
+#include "core/safe_path.h"
 
 #include <windows.h>
 
@@ -251,6 +252,25 @@ TEST_F(Archives, RecordStreamAndSingleFileMembers)
     EXPECT_FALSE(ExtractArchive(Good("single_unnamed.rgz"), dest_, &names));
     EXPECT_TRUE(DestTree().empty());
     EXPECT_TRUE(names.empty());
+}
+
+// Callers open listed names with the system code page's file functions: a name
+// that is safe in Unicode must not become "..\\" in that code page.
+TEST_F(Archives, ListedNamesNeverLeaveTheDestination)
+{
+    const std::string up = "\xef\xbc\x8e\xef\xbc\x8e\xef\xbc\xbc";  // U+FF0E U+FF0E U+FF3C, as UTF-8
+    const std::string written = "System/" + up + up + "evil.txt";
+    for (const char* name : {"zip_lookalike.zip", "tar_lookalike.rgz"}) {
+        SCOPED_TRACE(name);
+        RemoveTree(Wide(dest_));
+        CreateDirectoryA(dest_.c_str(), nullptr);
+        std::vector<std::string> names;
+        ASSERT_TRUE(ExtractArchive(Good(name), dest_, &names));
+        EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{{"System/", ""}, {written, "lookalike\n"}}));
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_TRUE(IsSafeRelativePath(names[0])) << names[0];
+        EXPECT_EQ(names[0].rfind("System\\", 0), 0u) << names[0];
+    }
 }
 
 TEST_F(Archives, DestinationDotMeansTheCurrentDirectory)

@@ -128,6 +128,20 @@ def record_archives(good):
     write(os.path.join(good, "records.rgz"), gzip_member(stream))
 
 
+def lookalike_archives(good):
+    # Fullwidth dots and backslash: harmless in a Unicode file name, but a
+    # best-fit conversion to the system code page turns them into "..\".
+    name = "System/\uff0e\uff0e\uff3c\uff0e\uff0e\uff3cevil.txt"
+    with zipfile.ZipFile(os.path.join(good, "zip_lookalike.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr(name, b"lookalike\n")
+    t_io = io.BytesIO()
+    with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT, encoding="utf-8") as t:
+        info = tarfile.TarInfo(name)
+        info.size = len(b"lookalike\n")
+        t.addfile(info, io.BytesIO(b"lookalike\n"))
+    write(os.path.join(good, "tar_lookalike.rgz"), gzip_member(t_io.getvalue()))
+
+
 def zip_entry(name, data, crc=None, size=None, method=8, flags=0):
     """One local header + data, and its central directory entry (offset patched later)."""
     if method == 8:
@@ -248,6 +262,7 @@ def main():
     tool_archives(tree, good)
     python_archives(tree, good)
     record_archives(good)
+    lookalike_archives(good)
     zip64_all_fields(good)
     hostile_archives(good, bad)
 
