@@ -83,6 +83,15 @@ bool AllZero(const void* data, size_t size)
     return true;
 }
 
+// An open without sharing succeeds only when no handle to the file is left open.
+bool NobodyHoldsOpen(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 // Everything of the shell structure that the spawner is not meant to set.
 bool ShellRestZero(const SHELLEXECUTEINFOA& info)
 {
@@ -117,7 +126,8 @@ void InstallRecordingCalls(const std::map<std::string, std::string>& fakes)
         const std::string seen = "create path=" + path + " cmd=" + Text(commandLine.data()) + " dir=" + directory +
                                  " startup_cb=" + std::to_string(startup.cb) +
                                  " startup_rest_zero=" + std::to_string(AllZero(&rest, sizeof(rest))) +
-                                 " process_zero=" + std::to_string(AllZero(&process, sizeof(process)));
+                                 " process_zero=" + std::to_string(AllZero(&process, sizeof(process))) +
+                                 " file_closed=" + std::to_string(NobodyHoldsOpen(path));
         const bool ok = Answer(fakes, "create", error, [&] {
             const bool created = real.createProcess(path, commandLine, directory, startup, process, error);
             if (created) g_startedHandles.insert(g_startedHandles.end(), {process.hProcess, process.hThread});

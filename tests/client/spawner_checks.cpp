@@ -74,7 +74,7 @@ TEST(SpawnClient, WatchesTheCreatedProcessForAnImmediateExit)
         ASSERT_EQ(game.Calls().size(), 1u);
         EXPECT_EQ(game.Calls()[0], "create path=" + (game / c.name) + " cmd=[" + Quoted(game / c.name) + " " +
                                        c.args + "] dir=" + game.Path() +
-                                       " startup_cb=104 startup_rest_zero=1 process_zero=1 -> ok");
+                                       " startup_cb=104 startup_rest_zero=1 process_zero=1 file_closed=1 -> ok");
     }
 }
 
