@@ -207,7 +207,14 @@ TEST(SpawnClient, FallsBackToTheShellAfterCreateProcessFails)
                                             FormatWindowsError(c.createError) + ")");
         // A real shell start ran the stand-in, whose immediate exit is never read.
         const bool realStart = (c.runas && std::string(c.runas) == "real") || (c.open && std::string(c.open) == "real");
-        EXPECT_EQ(game.StandinRecord("qvx.dll", realStart ? 10000 : 0).count("command_line"), realStart ? 1u : 0u);
+        auto record = game.StandinRecord("qvx.dll", realStart ? 10000 : 0);
+        ASSERT_EQ(record.count("command_line"), realStart ? 1u : 0u);
+        if (realStart) {
+            EXPECT_EQ(record["working_directory"], game.Path());
+            const std::string& commandLine = record["command_line"];
+            ASSERT_GE(commandLine.size(), args.size());
+            EXPECT_EQ(commandLine.substr(commandLine.size() - args.size()), args) << commandLine;
+        }
         EXPECT_EQ(out.stillOpen, 0u);
     }
 }
