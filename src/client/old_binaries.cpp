@@ -1,5 +1,6 @@
 #include "client/old_binaries.h"
 
+#include "core/files.h"
 #include "core/identity.h"
 #include "core/log.h"
 
@@ -16,14 +17,20 @@ extern std::string g_launcherPath;
 namespace {
 
 // Deletes the file at path when there is one. False only when a file is there
-// and could not be deleted; a missing path or a directory counts as done.
+// and could not be deleted; a missing path or a directory counts as done, and
+// so does a link to another file, which is left (waiting would not change it).
 bool DeleteLeftover(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileA(path.c_str())) return false;
-    LogLine("[INFO] Cleaned up old binary: " + path);
+    switch (DeleteFileNotThroughLink(path)) {
+    case FileDeletion::Deleted:
+        LogLine("[INFO] Cleaned up old binary: " + path);
+        return true;
+    case FileDeletion::Failed:
+        return false;
+    case FileDeletion::NoFile:
+    case FileDeletion::LeftLink:
+        break;
+    }
     return true;
 }
 

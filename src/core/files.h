@@ -16,6 +16,23 @@ bool MoveFileIntoPlace(const std::string& source, const std::string& target);
 // beside the target and moved over it whole, so a failure leaves the target.
 bool LinkOrCopyFile(const std::string& source, const std::string& target);
 
+// What DeleteFileNotThroughLink did with a path.
+enum class FileDeletion {
+    Deleted,
+    NoFile,    // nothing there, or a directory
+    LeftLink,  // a link to another file, left as it is
+    Failed,    // a file of its own that could not be deleted (in use)
+};
+
+// Delete a file, read-only or hidden too, but never through a link: under
+// Wine a Unix link to a file looks like that file, and deleting it (or
+// clearing its attributes) would act on what it points to.
+FileDeletion DeleteFileNotThroughLink(const std::string& path);
+
+// Every operation here that replaces, clears or deletes an entry leaves one
+// that is a link to somewhere else alone, and reports failure where it has a
+// result.
+
 // Remove a directory and everything below it; links are removed, never followed.
 bool RemoveDirectoryTree(const std::string& directory);
 

@@ -46,74 +46,6 @@ std::string ComparablePath(const std::string& path)
     return ToLower(full);
 }
 
-// Where the system takes a path once links are followed, in lower case; empty
-// when it cannot be opened. Under Wine a link to a file looks like a plain file
-// and deleting it deletes what it points to, so only this tells them apart.
-std::string ResolvedPath(const std::string& path)
-{
-    UniqueHandle h(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h) return std::string();
-    std::string buffer(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = GetFinalPathNameByHandleA(h.Get(), &buffer[0], static_cast<DWORD>(buffer.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return std::string();
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            // A drive's root comes with its separator; entries are joined with one.
-            while (!buffer.empty() && buffer.back() == '\\') buffer.pop_back();
-            return ToLower(buffer);
-        }
-        buffer.assign(n + 1, '\0');
-    }
-}
-
-// True when the entry name inside the folder resolved to parent is itself
-// what the system opens, not a link to something elsewhere.
-bool IsEntryItself(const std::string& full, const std::string& parent, const std::string& name)
-{
-    return !parent.empty() && ResolvedPath(full) == parent + "\\" + ToLower(name);
-}
-
-bool RemoveStrayFile(const std::string& full, DWORD attributes, const std::string& parent,
-                     const std::string& name)
-{
-    // A link that Windows shows as one: deleting it removes the link alone.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return DeleteFileA(full.c_str()) != 0;
-    if (!IsEntryItself(full, parent, name)) return false;
-    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(full.c_str()) != 0;
-}
-
-// Removes a stray folder and what lies below it, but nothing that a link in it
-// leads to. True when the folder itself is gone.
-bool RemoveStrayDirectory(const std::string& full, DWORD attributes, const std::string& parent,
-                          const std::string& name)
-{
-    // Removes the link itself where the system can, never what it points to.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryTree(full);
-    if (!IsEntryItself(full, parent, name)) return false;
-    const std::string resolved = parent + "\\" + ToLower(name);
-    {
-        WIN32_FIND_DATAA entry;
-        FindHandle find(FindFirstFileA((full + "\\*").c_str(), &entry));
-        if (find.Valid()) {
-            do {
-                const std::string child = entry.cFileName;
-                if (child == "." || child == "..") continue;
-                const std::string path = full + "\\" + child;
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveStrayDirectory(path, entry.dwFileAttributes, resolved, child);
-                else
-                    RemoveStrayFile(path, entry.dwFileAttributes, resolved, child);
-            } while (FindNextFileA(find.Get(), &entry));
-        }
-    }
-    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryA(full.c_str()) != 0;
-}
-
 }  // namespace
 
 const std::set<std::string>& CleanupKeptDirectories()
@@ -158,7 +90,6 @@ void CleanupGarbageFiles(const std::string& root)
 
     // The running launcher's file stays even when its name breaks the rules.
     const std::string launcherPath = ComparablePath(GetLauncherPath());
-    const std::string resolvedRoot = ResolvedPath(dir);
 
     int removedDirectories = 0;
     int removedFiles = 0;
@@ -175,12 +106,12 @@ void CleanupGarbageFiles(const std::string& root)
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 if (IsKeptTopLevelDirectory(name)) continue;
                 LogLine("[CLEANUP] Removing garbage directory: " + name);
-                if (RemoveStrayDirectory(full, entry.dwFileAttributes, resolvedRoot, name))
-                    ++removedDirectories;
+                // Removes a link itself where the system can, never what it leads to.
+                if (RemoveDirectoryTree(full)) ++removedDirectories;
             } else {
                 if (IsKeptTopLevelFile(name) || ComparablePath(full) == launcherPath) continue;
                 LogLine("[CLEANUP] Removing garbage file: " + name);
-                if (RemoveStrayFile(full, entry.dwFileAttributes, resolvedRoot, name)) ++removedFiles;
+                if (DeleteFileNotThroughLink(full) == FileDeletion::Deleted) ++removedFiles;
             }
         } while (FindNextFileA(find.Get(), &entry));
     }

@@ -160,17 +160,12 @@ int RunCheckInCopy(const std::string& dir, const std::string& name, const std::s
     return RunCopyOfThisProgram(dir, name, "--gtest_also_run_disabled_tests --gtest_filter=" + check);
 }
 
-bool MakeDirectoryLink(const std::string& link, const std::string& target)
-{
-    auto isLink = [&link] {
-        const DWORD a = GetFileAttributesA(link.c_str());
-        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY);
-    };
-    // Wine's CreateSymbolicLinkA reports success without making anything, so
-    // the result is judged by what is on disk.
-    CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-    if (isLink()) return true;
+namespace {
 
+// A Unix symbolic link made from the Linux side, as a user of the game
+// directory would; judged by what done(link) sees on disk.
+bool MakeUnixLink(const std::string& link, const std::string& target, bool (*done)(const std::string&))
+{
     UnixNameFn unixName = WineUnixName();
     if (unixName == nullptr) return false;
     const size_t sep = link.find_last_of('\\');
@@ -180,8 +175,32 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target)
         return false;
     }
     // Wine hands a Unix program over without a process to wait for: watch the disk.
-    for (int i = 0; i < 100 && !isLink(); ++i) Sleep(50);
-    return isLink();
+    for (int i = 0; i < 100 && !done(link); ++i) Sleep(50);
+    return done(link);
+}
+
+bool IsDirectoryLinkOnDisk(const std::string& link)
+{
+    const DWORD a = GetFileAttributesA(link.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool MakeDirectoryLink(const std::string& link, const std::string& target)
+{
+    // Wine's CreateSymbolicLinkA reports success without making anything, so
+    // the result is judged by what is on disk.
+    CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    if (IsDirectoryLinkOnDisk(link)) return true;
+    return MakeUnixLink(link, target, IsDirectoryLinkOnDisk);
+}
+
+bool MakeFileLink(const std::string& link, const std::string& target)
+{
+    CreateSymbolicLinkA(link.c_str(), target.c_str(), 0);
+    if (PathExists(link)) return true;
+    return MakeUnixLink(link, target, PathExists);
 }
 
 }  // namespace checks

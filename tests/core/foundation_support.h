@@ -41,4 +41,8 @@ int RunCheckInCopy(const std::string& dir, const std::string& name, const std::s
 // system makes one, under Wine a Unix symbolic link. False when neither works.
 bool MakeDirectoryLink(const std::string& link, const std::string& target);
 
+// A link to an existing file, made the same way. Under Wine it looks like a
+// plain file (no reparse attribute), and calls on it act on its target.
+bool MakeFileLink(const std::string& link, const std::string& target);
+
 }  // namespace checks

@@ -15,6 +15,7 @@
 #include <vector>
 
 using checks::IsDir;
+using checks::MakeFileLink;
 using checks::PathExists;
 using checks::ReadBytes;
 using checks::ScratchDir;
@@ -120,42 +121,6 @@ public:
 private:
     HANDLE h_;
 };
-
-using UnixNameFn = char*(CDECL*)(const WCHAR*);
-
-// A Unix symbolic link under Wine (where CreateSymbolicLinkA makes nothing),
-// else a Windows one; judged by what appears on disk. Wine shows a link to a
-// file as the file itself.
-bool MakeFileLink(const std::string& link, const std::string& target)
-{
-    CreateSymbolicLinkA(link.c_str(), target.c_str(), 0);
-    if (PathExists(link)) return true;
-    auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-    if (unixName == nullptr) return false;
-    auto toUnix = [&](const std::string& path) {
-        std::wstring wide(path.begin(), path.end());
-        char* name = unixName(wide.c_str());
-        std::string out = name ? name : "";
-        if (name) HeapFree(GetProcessHeap(), 0, name);
-        return out;
-    };
-    const size_t sep = link.find_last_of('\\');
-    std::string commandLine = "/bin/ln -s \"" + toUnix(target) + "\" \"" + toUnix(link.substr(0, sep)) +
-                              "/" + link.substr(sep + 1) + "\"";
-    std::vector<char> writable(commandLine.begin(), commandLine.end());
-    writable.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA("Z:\\bin\\ln", writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    // Wine gives no process to wait for: watch the disk, with a bound.
-    for (int i = 0; i < 100 && !PathExists(link); ++i) Sleep(50);
-    return PathExists(link);
-}
 
 }  // namespace
 
