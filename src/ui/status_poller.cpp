@@ -1,0 +1,84 @@
+#include "ui/status_poller.h"
+
+#include "core/handles.h"
+#include "core/http.h"
+#include "core/identity.h"
+#include "ui/sync_threads.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+constexpr DWORD kStatusReadBlock = 1024;
+
+bool RealmOnline(HINTERNET inet, const std::string& url)
+{
+    std::string body;
+    return FetchStatusUrl(inet, url, body) && HasOnlineMarker(body);
+}
+
+}  // namespace
+
+bool HasOnlineMarker(const std::string& text)
+{
+    for (const char* marker : {"\"map\":true", "\"char\":true", "\"login\":true"})
+        if (text.find(marker) != std::string::npos) return true;
+    return false;
+}
+
+std::string LegacyStatusUrl(const LauncherConfig& config)
+{
+    return config.server_status_url.empty() ? LauncherConfig().server_status_url
+                                            : config.server_status_url;
+}
+
+std::string SeasonStatusUrl(const LauncherConfig& config)
+{
+    return config.season_status_url.empty() ? LauncherConfig().season_status_url
+                                            : config.season_status_url;
+}
+
+bool FetchStatusUrl(HINTERNET inet, const std::string& url, std::string& body)
+{
+    if (url.empty()) return false;
+    DWORD timeout = kStatusTimeoutMs;
+    InternetSetOptionA(inet, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionA(inet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    InternetHandle request(InternetOpenUrlA(inet, url.c_str(), nullptr, 0, kRequestFlags, 0));
+    if (!request) return false;
+    body.clear();
+    char block[kStatusReadBlock];
+    DWORD got = 0;
+    while (InternetReadFile(request.Get(), block, sizeof block, &got) && got > 0)
+        body.append(block, got);
+    return true;
+}
+
+ServerStatusMessage PollServerStatus(HINTERNET inet, const LauncherConfig& config,
+                                     bool testLauncher)
+{
+    ServerStatusMessage status;
+    std::string scratch;
+    status.website_online = FetchStatusUrl(inet, config.website_url, scratch);
+    status.legacy_online = RealmOnline(inet, LegacyStatusUrl(config));
+    status.season_online = !testLauncher && RealmOnline(inet, SeasonStatusUrl(config));
+    return status;
+}
+
+void ServerStatusThreadFunc(HWND hwnd)
+{
+    InternetHandle inet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!inet) return;
+    const bool testLauncher = IsTestLauncher();
+    while (g_running.load()) {
+        auto status = std::make_unique<ServerStatusMessage>(PollServerStatus(inet.Get(), g_config, testLauncher));
+        if (!IsWindow(hwnd)) break;
+        // A window destroyed between the check and the post fails the post,
+        // which then deletes the payload.
+        if (!PostOwnedMessage(hwnd, WM_SERVER_STATUS, std::move(status))) break;
+        for (int second = 0; second < kStatusPollWaitSeconds && g_running.load(); ++second)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+}

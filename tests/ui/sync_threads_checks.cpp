@@ -1,0 +1,220 @@
+// The start-up and SYNC FILES passes over stand-in steps (which steps run, in
+// which order, with which addresses, and the final report), and the reports as
+// posted window messages.
+#include "ui/messages.h"
+#include "ui/sync_threads.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records every call of the steps; each step's result comes from the case.
+struct StepScript {
+    bool validateOk = true;
+    bool patchOk = true;
+    bool seasonOk = true;
+    std::vector<std::string> calls;
+
+    SyncSteps Steps()
+    {
+        SyncSteps steps;
+        steps.validate = [this](const std::string& manifest, const std::string& full,
+                                const std::string& base, const std::string& dir,
+                                const ProgressCallback&, std::string& error) {
+            calls.push_back("validate " + manifest + " " + full + " " + base + " [" + dir + "]");
+            if (!validateOk) error = "manifest unreadable";
+            return validateOk;
+        };
+        steps.patch = [this](const std::string& list, const std::string& base,
+                             const std::string& dir, const ProgressCallback&, std::string& message) {
+            calls.push_back("patch " + list + " " + base + " [" + dir + "]");
+            message = patchOk ? "Game is up to date (v7)." : "patch 8 broken";
+            return patchOk;
+        };
+        steps.season = [this](const std::string& manifest, const std::string& download,
+                              const std::string& dir, const ProgressCallback&, std::string& error) {
+            calls.push_back("season " + manifest + " " + download + " [" + dir + "]");
+            if (!seasonOk) error = "season manifest missing";
+            return seasonOk;
+        };
+        steps.cleanup = [this](const std::string& root) { calls.push_back("cleanup [" + root + "]"); };
+        return steps;
+    }
+};
+
+LauncherConfig ConfigWithAddresses(bool seasonEnabled)
+{
+    LauncherConfig config;
+    config.manifest_url = "M";
+    config.full_client_url = "F";
+    config.base_download_url = "B";
+    config.patch_list_url = "L";
+    config.patch_base_url = "P";
+    config.season_manifest_url = "SM";
+    config.season_download_url = "SD";
+    config.season_enabled = seasonEnabled;
+    return config;
+}
+
+const std::string kValidate = "validate M F B []";
+const std::string kPatch = "patch L P []";
+const std::string kSeason = "season SM SD []";
+
+TEST(StartupPass, StepsRunInOrderAndTheFirstFailureEndsThePass)
+{
+    struct Case {
+        const char* name;
+        bool testLauncher, seasonEnabled, validateOk, patchOk, seasonOk;
+        std::vector<std::string> calls;
+        bool ok;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"live, no season", false, false, true, true, true, {kValidate, kPatch}, true,
+         "Game is up to date (v7)."},
+        {"live with season: the result is the patch step's", false, true, true, true, true,
+         {kValidate, kPatch, kSeason}, true, "Game is up to date (v7)."},
+        {"validation fails", false, true, false, true, true, {kValidate}, false,
+         "File integrity validation error: manifest unreadable"},
+        {"patching fails", false, true, true, false, true, {kValidate, kPatch}, false,
+         "Update error: patch 8 broken"},
+        {"season fails", false, true, true, true, false, {kValidate, kPatch, kSeason}, false,
+         "Season sync error: season manifest missing"},
+        {"test launcher: no validation, never the season", true, true, true, true, true, {kPatch},
+         true, "Game is up to date (v7)."},
+        {"test launcher, patching fails", true, false, true, false, true, {kPatch}, false,
+         "Update error: patch 8 broken"},
+    };
+    for (const Case& c : cases) {
+        StepScript script;
+        script.validateOk = c.validateOk;
+        script.patchOk = c.patchOk;
+        script.seasonOk = c.seasonOk;
+        const SyncOutcome outcome = RunStartupPass(ConfigWithAddresses(c.seasonEnabled),
+                                                   c.testLauncher, script.Steps(), nullptr);
+        EXPECT_EQ(script.calls, c.calls) << c.name;
+        EXPECT_EQ(outcome.ok, c.ok) << c.name;
+        EXPECT_EQ(outcome.text, c.text) << c.name;
+    }
+}
+
+TEST(SyncFilesPass, CleansUpOnATestLauncherThenValidatesOnly)
+{
+    struct Case {
+        bool testLauncher, validateOk;
+        std::vector<std::string> calls;
+        bool ok;
+        std::string text;
+    };
+    const Case cases[] = {
+        {true, true, {"cleanup []", kValidate}, true, "Files synchronized successfully!"},
+        {true, false, {"cleanup []", kValidate}, false, "Sync error: manifest unreadable"},
+        {false, true, {kValidate}, true, "Files synchronized successfully!"},
+    };
+    for (const Case& c : cases) {
+        StepScript script;
+        script.validateOk = c.validateOk;
+        const SyncOutcome outcome =
+            RunSyncFilesPass(ConfigWithAddresses(true), c.testLauncher, script.Steps(), nullptr);
+        EXPECT_EQ(script.calls, c.calls);
+        EXPECT_EQ(outcome.ok, c.ok);
+        EXPECT_EQ(outcome.text, c.text);
+    }
+}
+
+// A message-only window of this thread, so that posted reports can be taken
+// from the queue with PeekMessage.
+class ReportWindow {
+public:
+    ReportWindow()
+        : hwnd_(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr))
+    {
+    }
+    ~ReportWindow()
+    {
+        if (hwnd_) DestroyWindow(hwnd_);
+    }
+    HWND Get() const { return hwnd_; }
+
+    // The next posted message for the window, or false when none is queued.
+    bool Next(MSG& msg) const { return PeekMessageA(&msg, hwnd_, WM_USER, WM_USER + 100, PM_REMOVE); }
+
+private:
+    HWND hwnd_;
+};
+
+TEST(ProgressReports, EachReportBecomesOneMessageWithItsTextAndPercent)
+{
+    ReportWindow window;
+    ASSERT_NE(window.Get(), nullptr);
+    const ProgressCallback progress = MakeProgressPoster(window.Get());
+    progress("Downloading: data.grf (1 / 4 MB)", 25.0f, 1, 4);
+    progress("Downloading: data.grf (1 / 4 MB)", 25.0f, 1, 4);  // no throttling
+    progress("Checking: qvx.grf", 150.0f, 0, 0);
+
+    std::vector<std::pair<std::string, float>> got;
+    MSG msg;
+    while (window.Next(msg)) {
+        ASSERT_EQ(msg.message, WM_SYNC_PROGRESS);
+        auto payload = TakeMessagePayload<ProgressMessage>(msg.wParam);
+        ASSERT_TRUE(payload);
+        got.emplace_back(payload->text, payload->percent);
+    }
+    const std::vector<std::pair<std::string, float>> expected = {
+        {"Downloading: data.grf (1 / 4 MB)", 25.0f},
+        {"Downloading: data.grf (1 / 4 MB)", 25.0f},
+        {"Checking: qvx.grf", 150.0f},
+    };
+    EXPECT_EQ(got, expected);
+}
+
+TEST(ProgressReports, FinalReportsCarryTheirFixedPercent)
+{
+    ReportWindow window;
+    ASSERT_NE(window.Get(), nullptr);
+    PostSyncOutcome(window.Get(), {true, "All updates installed successfully (v9)!"});
+    PostSyncOutcome(window.Get(), {false, "Update error: no list"});
+    MSG msg;
+    ASSERT_TRUE(window.Next(msg));
+    EXPECT_EQ(msg.message, WM_SYNC_DONE);
+    auto done = TakeMessagePayload<ProgressMessage>(msg.wParam);
+    EXPECT_EQ(done->text, "All updates installed successfully (v9)!");
+    EXPECT_EQ(done->percent, 100.0f);
+    ASSERT_TRUE(window.Next(msg));
+    EXPECT_EQ(msg.message, WM_SYNC_FAILED);
+    auto failed = TakeMessagePayload<ProgressMessage>(msg.wParam);
+    EXPECT_EQ(failed->text, "Update error: no list");
+    EXPECT_EQ(failed->percent, 0.0f);
+    EXPECT_FALSE(window.Next(msg));
+}
+
+struct CountedPayload {
+    static int alive;
+    CountedPayload() { ++alive; }
+    ~CountedPayload() { --alive; }
+};
+int CountedPayload::alive = 0;
+
+TEST(ProgressReports, APayloadWhosePostFailsIsDeletedAndAPostedOneIsKept)
+{
+    HWND gone;
+    {
+        ReportWindow window;
+        gone = window.Get();
+        ASSERT_TRUE(PostOwnedMessage(gone, WM_SYNC_PROGRESS, std::make_unique<CountedPayload>()));
+        EXPECT_EQ(CountedPayload::alive, 1);
+        MSG msg;
+        ASSERT_TRUE(window.Next(msg));
+        TakeMessagePayload<CountedPayload>(msg.wParam);
+        EXPECT_EQ(CountedPayload::alive, 0);
+    }
+    EXPECT_FALSE(PostOwnedMessage(gone, WM_SYNC_PROGRESS, std::make_unique<CountedPayload>()));
+    EXPECT_EQ(CountedPayload::alive, 0);
+}
+
+}  // namespace
