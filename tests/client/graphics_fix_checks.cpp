@@ -119,6 +119,20 @@ RecordedBox Box(const std::string& title, unsigned style, const std::string& tex
     return box;
 }
 
+bool WrapperEmbedded()
+{
+    return FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_WRAPPER_DDRAW), MAKEINTRESOURCEA(10)) != nullptr;
+}
+
+// The bytes of one of this program's RCDATA resources.
+std::string ResourceBytes(int id)
+{
+    HRSRC info = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(10));
+    if (info == nullptr) return std::string();
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, info)));
+    return bytes == nullptr ? std::string() : std::string(bytes, SizeofResource(nullptr, info));
+}
+
 void InstallStandinWrapper(const ScratchDir& game)
 {
     for (const char* name : kWrapperFiles) WriteBytes(game / name, std::string("installed ") + name);
@@ -231,10 +245,9 @@ TEST(GraphicsFix, EnableWritesTheWrapperAndSelectsItsDevice)
 // wrapper's device) and the option file is not touched.
 TEST(GraphicsFix, FailedInstallLeavesNoWrapperFile)
 {
-    const bool embedded = FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_WRAPPER_DDRAW), MAKEINTRESOURCEA(10)) != nullptr;
     std::vector<std::string> writers = {"standin-fail=213", "standin-fail=214", "standin-fail=215"};
     // The normal build carries no wrapper: its own resources are what fails.
-    if (!embedded) writers.insert(writers.begin(), "resource");
+    if (!WrapperEmbedded()) writers.insert(writers.begin(), "resource");
     for (const std::string& writer : writers) {
         SCOPED_TRACE(writer);
         ScratchDir game("fix-fail");
@@ -250,6 +263,23 @@ TEST(GraphicsFix, FailedInstallLeavesNoWrapperFile)
         EXPECT_EQ(run.log, "[ERROR] Failed to extract dgVoodoo resources to game directory.\n");
         for (const char* name : kWrapperFiles) EXPECT_FALSE(PathExists(game / name)) << name;
         EXPECT_EQ(ReadBytes(game / "savedata\\OptionInfo.lua"), options);
+    }
+}
+
+// A build given the wrapper's folder embeds its files, and enabling writes
+// them unchanged.
+TEST(GraphicsFix, EmbeddedWrapperIsWrittenByteForByte)
+{
+    if (!WrapperEmbedded()) GTEST_SKIP() << "built without the wrapper's files";
+    ScratchDir game("fix-embedded");
+    ScratchRegistry registry("fix-embedded");
+    const FixRun run = RunToggle(game, IDYES, "resource", registry);
+    ASSERT_TRUE(run.ran);
+    EXPECT_EQ(run.log, "[SUCCESS] Installed DirectX fix (dgVoodoo2) and set DEVICECNT = 1.\n");
+    const int ids[] = {IDR_WRAPPER_DDRAW, IDR_WRAPPER_D3DIMM, IDR_WRAPPER_CONF};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_FALSE(ResourceBytes(ids[i]).empty()) << kWrapperFiles[i];
+        EXPECT_EQ(ReadBytes(game / kWrapperFiles[i]), ResourceBytes(ids[i])) << kWrapperFiles[i];
     }
 }
 
