@@ -47,8 +47,8 @@ bool RemoveDirectoryLink(const std::string& path)
     return RemoveDirectoryA(path.c_str()) != 0;
 }
 
-// Removes a file link itself where the system can. Wine shows a Unix link as a
-// reparse point only where it has reparse support, and then deletes through it.
+// Removes a file link itself where the system can. Wine resolves links in
+// every call, so there one that shows as a reparse point is left alone too.
 bool RemoveFileLink(const std::string& path)
 {
     if (RunningUnderWine()) return false;

@@ -120,6 +120,35 @@ TEST(RunOldBinaryCleanup, OnePassWhenEveryLeftoverCanGo)
                                         dir / "themes\\season_1\\logo.png"}));
 }
 
+// Under Wine a Unix link to a file looks like the file itself, and deleting
+// it would delete what it points to; it stays, and waiting would not change it.
+TEST(RunOldBinaryCleanup, LeavesALinkAndWhatItPointsTo)
+{
+    ScratchDir outside("oldbin-outside");
+    Put(outside / "client.exe", "someone else's client");
+    ScratchDir dir("oldbin-link");
+    Put(dir / "QVX_Launcher.exe.old", "previous launcher");
+    Put(dir / "themes\\season_1\\keep.png", "kept");
+    if (!checks::MakeFileLink(dir / "qvx.exe.old", outside / "client.exe") ||
+        !checks::MakeFileLink(dir / "themes\\season_1\\logo.png", dir / "themes\\season_1\\keep.png")) {
+        GTEST_SKIP() << "no file links here";
+    }
+    const bool linksShowAsFiles = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+
+    LogWatch log;
+    int pauses = 0;
+    EXPECT_EQ(RunOldBinaryCleanup(OldBinaryCleanupPaths(dir.Path(), dir / "launcher.exe"), [&](unsigned) { ++pauses; }),
+              1);
+    EXPECT_EQ(pauses, 0);
+    EXPECT_EQ(ReadBytes(outside / "client.exe"), "someone else's client");
+    EXPECT_EQ(ReadBytes(dir / "themes\\season_1\\keep.png"), "kept");
+    EXPECT_FALSE(PathExists(dir / "QVX_Launcher.exe.old"));
+    if (linksShowAsFiles) {
+        EXPECT_EQ(ReadBytes(dir / "qvx.exe.old"), "someone else's client");
+        EXPECT_EQ(log.Lines(dir.Path()), (std::vector<std::string>{dir / "QVX_Launcher.exe.old"}));
+    }
+}
+
 TEST(RunOldBinaryCleanup, RetriesAFileInUseAfterAPause)
 {
     struct Case {

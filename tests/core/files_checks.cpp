@@ -455,3 +455,163 @@ TEST(ExtractResourceToFile, BusyTargetStaysWhole)
     }
     EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, std::string>{{"DDraw.dll", "in use"}}));
 }
+
+namespace {
+
+// Files outside the tree under test that links inside it point to. They are
+// read-only, so that attributes cleared through a link show as well.
+class OutsideFiles {
+public:
+    OutsideFiles() : dir_("links-outside")
+    {
+        for (const char* name : {"a.dat", "b.dat"}) {
+            WriteBytes(dir_ / name, std::string("outside ") + name);
+            SetFileAttributesA((dir_ / name).c_str(), FILE_ATTRIBUTE_READONLY);
+        }
+    }
+    ~OutsideFiles()
+    {
+        for (const char* name : {"a.dat", "b.dat"}) SetFileAttributesA((dir_ / name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::string operator/(const std::string& name) const { return dir_ / name; }
+    void ExpectIntact() const
+    {
+        for (const char* name : {"a.dat", "b.dat"}) {
+            EXPECT_EQ(ReadBytes(dir_ / name), std::string("outside ") + name);
+            EXPECT_NE(GetFileAttributesA((dir_ / name).c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
+                << name << ": attributes were changed through a link";
+        }
+    }
+
+private:
+    ScratchDir dir_;
+};
+
+}  // namespace
+
+// Under Wine a Unix link to a file looks like a plain file and every call on
+// it acts on the file it points to: removing a tree must leave such links.
+TEST(FileLinks, TreeOperationsNeverReachThroughThem)
+{
+    struct Case {
+        const char* name;
+        void (*run)(const ScratchDir& dir);
+    };
+    const Case cases[] = {
+        {"RemoveDirectoryTree", [](const ScratchDir& dir) { EXPECT_FALSE(RemoveDirectoryTree(dir / "top")); }},
+        {"DeleteDirectoryTreeNoReparse", [](const ScratchDir& dir) { DeleteDirectoryTreeNoReparse(dir / "top"); }},
+        {"MirrorDirectoryTree",
+         [](const ScratchDir& dir) {
+             CreateDirectoryA((dir / "empty").c_str(), nullptr);
+             MirrorDirectoryTree(dir / "empty", dir / "top");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OutsideFiles outside;
+        ScratchDir dir("links-tree");
+        CreateParentDirectories(dir / "top\\sub\\");
+        WriteBytes(dir / "top\\plain.txt", "plain");
+        WriteBytes(dir / "top\\sub\\deep.txt", "deep");
+        if (!checks::MakeFileLink(dir / "top\\link.dat", outside / "a.dat") ||
+            !checks::MakeFileLink(dir / "top\\sub\\link.dat", outside / "b.dat")) {
+            GTEST_SKIP() << "no file links here";
+        }
+        c.run(dir);
+        outside.ExpectIntact();
+        if (UnderWine()) {
+            EXPECT_EQ(Tree(dir / "top"), (std::map<std::string, std::string>{{"link.dat", "outside a.dat"},
+                                                                               {"sub", "<dir>"},
+                                                                               {"sub\\link.dat", "outside b.dat"}}));
+        }
+    }
+}
+
+TEST(FileLinks, ALinkedTargetIsNeverReplaced)
+{
+    struct Case {
+        const char* name;
+        bool (*run)(const ScratchDir& dir, const std::string& target);
+    };
+    const Case cases[] = {
+        {"LinkOrCopyFile",
+         [](const ScratchDir& dir, const std::string& t) { return LinkOrCopyFile(dir / "new.dat", t); }},
+        {"MoveFileIntoPlace",
+         [](const ScratchDir& dir, const std::string& t) { return MoveFileIntoPlace(dir / "new.dat", t); }},
+        {"ExtractResourceToFile",
+         [](const ScratchDir&, const std::string& t) { return ExtractResourceToFile(IDR_CONFIG_LIVE, t); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OutsideFiles outside;
+        ScratchDir dir("links-target");
+        WriteBytes(dir / "new.dat", "new");
+        if (!checks::MakeFileLink(dir / "link.dat", outside / "a.dat")) GTEST_SKIP() << "no file links here";
+        EXPECT_FALSE(c.run(dir, dir / "link.dat"));
+        outside.ExpectIntact();
+        EXPECT_EQ(ReadBytes(dir / "link.dat"), "outside a.dat");
+        EXPECT_EQ(ReadBytes(dir / "new.dat"), "new");
+    }
+}
+
+// The busy-file rule deletes "<target>.old" before it moves the target there.
+TEST(FileLinks, ALinkAtTheOldNameStopsTheBusyFileRule)
+{
+    for (auto place : {&MoveFileIntoPlace, &LinkOrCopyFile}) {
+        OutsideFiles outside;
+        ScratchDir dir("links-old");
+        const std::string program = ReadBytes(checks::ThisProgramPath());
+        ASSERT_TRUE(CopyFileA(checks::ThisProgramPath().c_str(), (dir / "qvx.dll").c_str(), FALSE));
+        WriteBytes(dir / "qvx.dll.part", "new build");
+        if (!checks::MakeFileLink(dir / "qvx.dll.old", outside / "a.dat")) GTEST_SKIP() << "no file links here";
+        {
+            MappedImage image(dir / "qvx.dll");
+            ASSERT_TRUE(image.Valid());
+            EXPECT_FALSE(place(dir / "qvx.dll.part", dir / "qvx.dll"));
+        }
+        outside.ExpectIntact();
+        EXPECT_TRUE(ReadBytes(dir / "qvx.dll") == program);
+        EXPECT_EQ(ReadBytes(dir / "qvx.dll.old"), "outside a.dat");
+    }
+}
+
+TEST(DeleteFileNotThroughLink, DeletesOnlyAFileOfItsOwn)
+{
+    OutsideFiles outside;
+    ScratchDir dir("delete-own");
+    WriteBytes(dir / "plain.txt", "plain");
+    SetFileAttributesA((dir / "plain.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    WriteBytes(dir / "real.dat", "real");
+    WriteBytes(dir / "held.dat", "held");
+    CreateDirectoryA((dir / "folder").c_str(), nullptr);
+    if (!checks::MakeFileLink(dir / "link.dat", outside / "a.dat") ||
+        !checks::MakeFileLink(dir / "alias.dat", dir / "real.dat")) {
+        GTEST_SKIP() << "no file links here";
+    }
+    const bool linksShowAsFiles = UnderWine();
+
+    struct Case {
+        const char* name;
+        FileDeletion result;
+    };
+    const Case cases[] = {
+        {"plain.txt", FileDeletion::Deleted},
+        {"absent.txt", FileDeletion::NoFile},
+        {"folder", FileDeletion::NoFile},
+        {"held.dat", FileDeletion::Failed},
+        // A Windows symbolic link can be deleted by itself.
+        {"link.dat", linksShowAsFiles ? FileDeletion::LeftLink : FileDeletion::Deleted},
+        {"alias.dat", linksShowAsFiles ? FileDeletion::LeftLink : FileDeletion::Deleted},
+    };
+    {
+        OpenWithoutDeleteSharing holder(dir / "held.dat");
+        for (const Case& c : cases) EXPECT_EQ(DeleteFileNotThroughLink(dir / c.name), c.result) << c.name;
+    }
+    outside.ExpectIntact();
+    std::map<std::string, std::string> expected = {{"real.dat", "real"}, {"held.dat", "held"}, {"folder", "<dir>"}};
+    if (linksShowAsFiles) {
+        expected["link.dat"] = "outside a.dat";
+        expected["alias.dat"] = "real";
+    }
+    EXPECT_EQ(Tree(dir.Path()), expected);
+}
