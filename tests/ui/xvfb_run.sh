@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs one Windows program under wine64 with a private Xvfb display, for checks
+# that need real windows. Xvfb picks a free display itself (-displayfd), so
+# checks running side by side never share or kill each other's server.
+set -eu
+. "$(dirname "$0")/../support/wine_env.sh"
+
+fdfile=$(mktemp)
+Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$fdfile" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -f "$fdfile"' EXIT
+
+display=""
+for _ in $(seq 100); do
+  display=$(tr -dc 0-9 <"$fdfile")
+  [ -n "$display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$display" ]; then
+  echo "Xvfb did not start" >&2
+  exit 1
+fi
+# The display number is written before the server takes clients only on some
+# versions; one short wait covers the others.
+sleep 0.2
+DISPLAY=":$display" "$WINE64" "$@"
