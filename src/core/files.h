@@ -1,5 +1,7 @@
 // File and directory primitives shared by synchronisation and launch, with the
 // busy-file rule: a target that cannot be replaced is renamed to "<name>.old".
+// None of them deletes, replaces or clears attributes through a link: an entry
+// that leads elsewhere is left, with a failed result where there is one.
 #pragma once
 
 #include <string>
@@ -29,11 +31,8 @@ enum class FileDeletion {
 // clearing its attributes) would act on what it points to.
 FileDeletion DeleteFileNotThroughLink(const std::string& path);
 
-// Every operation here that replaces, clears or deletes an entry leaves one
-// that is a link to somewhere else alone, and reports failure where it has a
-// result.
-
-// Remove a directory and everything below it; links are removed, never followed.
+// Remove a directory and everything below it; links are never followed, and
+// removed only where the system removes the link itself.
 bool RemoveDirectoryTree(const std::string& directory);
 
 // Remove a directory tree but leave junctions and directory links alone.
