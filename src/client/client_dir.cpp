@@ -1,6 +1,6 @@
 #include "client/client_dir.h"
 
-#include "client/file_text.h"
+#include "core/whole_file.h"
 #include "client/option_info.h"
 #include "core/files.h"
 #include "core/identity.h"

@@ -1,6 +1,6 @@
 #include "client/client_files.h"
 
-#include "client/file_text.h"
+#include "core/whole_file.h"
 #include "core/files.h"
 #include "core/log.h"
 

@@ -1,7 +1,7 @@
 #include "client/graphics_fix.h"
 
 #include "client/client_dir.h"
-#include "client/file_text.h"
+#include "core/whole_file.h"
 #include "client/message_box.h"
 #include "client/option_info.h"
 #include "core/files.h"

@@ -1,5 +1,6 @@
-// Whole-file reads and writes of the client's small text files (option file,
-// archive list, server list), with the Windows error of a failed write.
+// Whole-file reads and writes of the launcher's small files (records, the
+// patch level, the client's option, archive and server lists), with the
+// Windows error of a failed write.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // removes the file, so a truncated copy is never taken for a good one.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, uint32_t& error);
 
-// Writes bytes beside path and moves them over it, so that a failure leaves
-// the old file whole. A read-only target stays as it is.
+// Writes bytes beside path (path + ".tmp", flushed) and moves them over it,
+// so that a failure or a crash leaves the old file whole. A read-only target
+// stays as it is.
 bool ReplaceWholeFile(const std::string& path, const std::string& bytes, uint32_t& error);

@@ -1,4 +1,4 @@
-#include "client/file_text.h"
+#include "core/whole_file.h"
 
 #include "core/handles.h"
 
@@ -36,6 +36,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, uint32_t&
         written = bytes.empty() ||
                   (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
                    done == bytes.size());
+        written = written && FlushFileBuffers(file.Get());
         if (!written) error = GetLastError();
     }
     if (!written) DeleteFileA(path.c_str());
@@ -46,7 +47,8 @@ bool ReplaceWholeFile(const std::string& path, const std::string& bytes, uint32_
 {
     const std::string staged = path + ".tmp";
     if (!WriteWholeFile(staged, bytes, error)) return false;
-    if (MoveFileExA(staged.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (MoveFileExA(staged.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
     error = GetLastError();
     DeleteFileA(staged.c_str());
     return false;
