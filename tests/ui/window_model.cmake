@@ -9,3 +9,7 @@ add_test(NAME window_model_checks COMMAND ${CMAKE_CURRENT_LIST_DIR}/xvfb_run.sh 
 set_tests_properties(window_model_checks PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
                      ENVIRONMENT "${VERANDEL_TEST_ENV}")
 
+
+verandel_add_checks(painting_checks SOURCES ${CMAKE_CURRENT_LIST_DIR}/painting_checks.cpp
+                    ${CMAKE_CURRENT_LIST_DIR}/ui_support.cpp ${PROJECT_SOURCE_DIR}/tests/core/foundation_support.cpp
+                    LIBS verandel_ui)
