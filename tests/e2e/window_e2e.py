@@ -184,6 +184,7 @@ class WindowCase(SyncCase):
         return name
 
     def run_launcher_window(self):
+        self.wait_for_no_window()  # a window of the test before may linger a moment
         command, env = wine_in(self.prefix, "/usr/lib/wine/wine64", self.path(self.launcher_name),
                                display=self.display.name)
         command[2] = command[2].replace('"$@"', 'exec "$@"')
@@ -236,6 +237,13 @@ class WindowCase(SyncCase):
     def colour_count(self, shot):
         return int(subprocess.run(["identify", "-format", "%k", shot], capture_output=True,
                                   timeout=30, check=True).stdout.decode())
+
+    def wait_for_no_window(self, timeout=20):
+        def gone():
+            return subprocess.run(["xdotool", "search", "--name", "^" + SERVER_NAME],
+                                  env=dict(os.environ, DISPLAY=self.display.name),
+                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=30).returncode != 0
+        wait_for("the launcher's window to go", gone, timeout)
 
     def wait_for_exit(self, timeout=20):
         try:
@@ -302,10 +310,7 @@ class LiveWindowScenario(WindowCase):
 
         self.click(window, CLOSE_BUTTON)
         self.assertEqual(self.wait_for_exit(), 0)
-        windows = subprocess.run(["xdotool", "search", "--name", "^" + SERVER_NAME + "$"],
-                                 env=dict(os.environ, DISPLAY=self.display.name),
-                                 capture_output=True, timeout=30).stdout.split()
-        self.assertEqual(windows, [])
+        self.wait_for_no_window()
 
     def test_closing_during_a_download_ends_the_launcher_at_once(self):
         self.start_launcher()
@@ -329,6 +334,30 @@ class LiveWindowScenario(WindowCase):
         self.assertLess(time.monotonic() - closed, 4.0, "closing waited for the download")
         self.assertFalse(os.path.exists(self.path("big.bin")))
         self.assertNotIn("[INFO] Patch updates completed", self.launcher_log())
+
+
+    def test_a_launcher_started_as_old_restarts_before_logging(self):
+        self.start_launcher()
+        self.serve_service("patcher/", {"data.grf": b"grf"}, patch_version=1)
+        shutil.copyfile(self.path(LIVE_LAUNCHER), self.path(LIVE_LAUNCHER + ".old"))
+        self.launcher_name = LIVE_LAUNCHER + ".old"
+        self.run_launcher_window()
+        # The ".old" process ends once it has started the proper name.
+        self.assertEqual(self.wait_for_exit(), 0)
+        self.launcher_name = LIVE_LAUNCHER
+        self.wait_for_log("[INFO] Patch updates completed: Game is up to date (v1).")
+        window = self.find_window("^" + SERVER_NAME + "$")
+        lines = self.log_lines()
+        self.assertEqual(lines.count("=== Verandel Launcher Initializing ==="), 1)
+        # Only the restart's own line comes before the start-up record.
+        self.assertTrue(lines[0].startswith("[INFO] Restarting launcher"), lines[0])
+        self.assertEqual(lines.index("=" * 50), 2)
+        game_dir = "Z:" + self.game.replace("/", "\\")
+        self.assertIn("Launcher executable: " + game_dir + "\\" + LIVE_LAUNCHER, lines)
+        self.assertEqual(len(self.display.run("xdotool", "search", "--name", "^" + SERVER_NAME + "$")
+                             .split()), 1)
+        self.click(window, CLOSE_BUTTON)
+        self.wait_for_no_window()
 
 
 class TestLauncherWindowScenario(WindowCase):
@@ -357,6 +386,31 @@ class TestLauncherWindowScenario(WindowCase):
         # Without a window manager the keyboard follows the pointer, which the
         # click left over the window.
         self.display.run("xdotool", "key", "alt+F4")
+        self.assertEqual(self.wait_for_exit(), 0)
+
+    def test_sync_files_waits_for_the_start_up_pass(self):
+        self.start_launcher(TEST_LAUNCHER)
+        self.serve_service("patcher_testers/", {"data.grf": b"grf"}, patch_version=2)
+        # The patch list announces its length, then stays silent for 5 s and
+        # breaks off: the start-up pass is still in its patch step meanwhile.
+        config = json.loads(self.read("config_test.json"))
+        config["patch_list_url"] = self.svc.fault_url + "/stall/patcher_testers/patch_qvx.txt"
+        self.put("config_test.json", json.dumps(config).encode())
+        self.run_launcher_window()
+        window = self.find_window("^" + SERVER_NAME + " \\[TEST\\]$")
+        self.wait_for_log("[INFO] Checking for patch updates...")
+
+        self.click(window, SYNC_FILES_BUTTON)
+        self.wait_for_log("[INFO] File synchronization is already in progress.", timeout=10)
+        self.wait_for_log("[ERROR] Patch update error: ", prefix=True, timeout=30)
+        lines = self.log_lines()
+        self.assertNotIn("[INFO] User triggered files synchronization via SYNC FILES button...", lines)
+        self.assertFalse(os.path.exists(self.path("data.grf")))
+
+        self.click(window, SYNC_FILES_BUTTON)
+        self.wait_for_log("[INFO] Synchronization finished successfully.")
+        self.assertGameFile("data.grf", b"grf")
+        self.click(window, CLOSE_BUTTON)
         self.assertEqual(self.wait_for_exit(), 0)
 
 
