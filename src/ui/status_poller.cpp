@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr int kStatusPollWaitSeconds = 180;
+constexpr DWORD kStatusTimeoutMs = 3500;  // connect and receive, per request
 constexpr DWORD kStatusReadBlock = 1024;
 
 bool RealmOnline(HINTERNET inet, const std::string& url)
@@ -69,11 +71,13 @@ ServerStatusMessage PollServerStatus(HINTERNET inet, const LauncherConfig& confi
 
 void ServerStatusThreadFunc(HWND hwnd)
 {
-    InternetHandle inet(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandle inet(
+        InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!inet) return;
     const bool testLauncher = IsTestLauncher();
     while (g_running.load()) {
-        auto status = std::make_unique<ServerStatusMessage>(PollServerStatus(inet.Get(), g_config, testLauncher));
+        auto status = std::make_unique<ServerStatusMessage>(
+            PollServerStatus(inet.Get(), g_config, testLauncher));
         if (!IsWindow(hwnd)) break;
         // A window destroyed between the check and the post fails the post,
         // which then deletes the payload.

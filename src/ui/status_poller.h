@@ -10,9 +10,6 @@
 
 #include <string>
 
-constexpr int kStatusPollWaitSeconds = 180;
-constexpr DWORD kStatusTimeoutMs = 3500;
-
 // The thread function: polls while g_running is set and the window exists.
 void ServerStatusThreadFunc(HWND hwnd);
 

@@ -73,8 +73,8 @@ protected:
         actions.playSeason = play("season");
         actions.startSyncFiles = [this](HWND, std::string& error) {
             ++syncStarts_;
-            if (!syncStarts_Ok_) error = "no thread";
-            return syncStarts_Ok_;
+            if (!syncStartSucceeds_) error = "no thread";
+            return syncStartSucceeds_;
         };
         SetWindowActionsForChecks(actions);
     }
@@ -136,7 +136,7 @@ protected:
     bool playSucceeds_ = false;
     std::function<void()> duringPlay_;
     int syncStarts_ = 0;
-    bool syncStarts_Ok_ = true;
+    bool syncStartSucceeds_ = true;
 };
 
 TEST_F(WndProcChecks, ReportsSetStatusProgressAndReadiness)
@@ -236,7 +236,7 @@ TEST_F(WndProcChecks, SyncFilesStartsOneRunAtATime)
 
     // A run that cannot start does not leave the flag set for ever.
     g_syncInProgress.exchange(false);
-    syncStarts_Ok_ = false;
+    syncStartSucceeds_ = false;
     Send(WM_LBUTTONDOWN, 0, kOnSync);
     EXPECT_EQ(syncStarts_, 3);
     EXPECT_FALSE(g_syncInProgress.load());
