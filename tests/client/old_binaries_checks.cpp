@@ -193,8 +193,13 @@ TEST(OldBinariesChild, DISABLED_CleansUpInTheBackground)
     // A leftover is held open for a second, so a call that waited would show.
     EXPECT_LT(returned, std::chrono::milliseconds(500));
 
+    // The thread logs each removal after it, so wait for the lines too: ending
+    // the process between the two would lose a line.
     const auto gone = [&] {
-        return !PathExists(dir + "\\QVX_Launcher_v2.exe.old") && !PathExists(dir + "\\qvx.exe.old");
+        const std::string log = ReadBytes(dir + "\\launcher.log");
+        return !PathExists(dir + "\\QVX_Launcher_v2.exe.old") && !PathExists(dir + "\\qvx.exe.old") &&
+               log.find("QVX_Launcher_v2.exe.old\r\n") != std::string::npos &&
+               log.find("qvx.exe.old\r\n") != std::string::npos;
     };
     for (int i = 0; i < 200 && !gone(); ++i) Sleep(50);
     EXPECT_TRUE(gone());
