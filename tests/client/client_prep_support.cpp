@@ -113,9 +113,9 @@ ScratchRegistry::ScratchRegistry(const std::string& tag)
 
 ScratchRegistry::~ScratchRegistry()
 {
+    // The shared parent stays: deleting it while another check program is
+    // creating its own key below it would make that creation fail.
     RegDeleteTreeA(HKEY_CURRENT_USER, root_.c_str());
-    // The parent goes too when this was the last check using it.
-    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\VerandelChecks");
 }
 
 void ScratchRegistry::SetString(const std::string& subkey, const std::string& name, const std::string& value)
