@@ -131,7 +131,14 @@ int RunCopyOfThisProgram(const std::string& dir, const std::string& name, const 
                          DWORD timeoutMs)
 {
     const std::string exe = dir + "\\" + name;
-    if (!CopyFileA(ThisProgramPath().c_str(), exe.c_str(), FALSE)) return -1;
+    // The copy a previous case ran may still be mapped for a moment after it
+    // exited, and then cannot be overwritten yet.
+    bool copied = false;
+    for (int attempt = 0; attempt < 40 && !copied; ++attempt) {
+        copied = CopyFileA(ThisProgramPath().c_str(), exe.c_str(), FALSE) != 0;
+        if (!copied) Sleep(50);
+    }
+    if (!copied) return -1;
     std::string commandLine = "\"" + exe + "\" " + arguments;
     std::vector<char> writable(commandLine.begin(), commandLine.end());
     writable.push_back('\0');
