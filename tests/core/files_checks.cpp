@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+using checks::Tree;
 using checks::IsDir;
 using checks::PathExists;
 using checks::ReadBytes;
@@ -22,29 +23,6 @@ bool UnderWine()
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// Relative path -> content ("<dir>" for directories) of everything below dir.
-std::map<std::string, std::string> Tree(const std::string& dir, const std::string& prefix = "")
-{
-    std::map<std::string, std::string> out;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string path = dir + "\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            out[prefix + name] = "<link>";
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[prefix + name] = "<dir>";
-            for (auto& kv : Tree(path, prefix + name + "\\")) out.insert(kv);
-        } else {
-            out[prefix + name] = ReadBytes(path);
-        }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-    return out;
-}
 
 DWORD LinkCount(const std::string& path)
 {

@@ -210,4 +210,33 @@ bool MakeFileLink(const std::string& link, const std::string& target)
     return MakeUnixLink(link, target, PathExists);
 }
 
+std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::map<std::string, std::string> Tree(const std::string& dir, const std::string& prefix)
+{
+    std::map<std::string, std::string> out;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return out;
+    do {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = dir + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            out[prefix + name] = "<link>";
+        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[prefix + name] = "<dir>";
+            for (auto& kv : Tree(path, prefix + name + "\\")) out.insert(kv);
+        } else {
+            out[prefix + name] = ReadBytes(path);
+        }
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return out;
+}
+
 }  // namespace checks

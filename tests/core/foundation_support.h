@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 namespace checks {
@@ -28,6 +29,13 @@ bool PathExists(const std::string& path);
 bool IsDir(const std::string& path);
 
 std::string ThisProgramPath();
+
+// An environment variable's value, empty when it is not set.
+std::string Env(const char* name);
+
+// Everything below dir by relative path ('\\' separators): a file's content,
+// "<dir>" for a folder, "<link>" for a link (never followed).
+std::map<std::string, std::string> Tree(const std::string& dir, const std::string& prefix = "");
 
 // Copies this program to dir\name and runs it there with the arguments; the
 // exit code, or -1 when it could not start or did not end within the bound.

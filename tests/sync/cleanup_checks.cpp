@@ -14,6 +14,7 @@
 #include <map>
 #include <vector>
 
+using checks::Tree;
 using checks::IsDir;
 using checks::MakeFileLink;
 using checks::PathExists;
@@ -58,28 +59,6 @@ private:
 };
 const std::string LogWatch::kScanning = "[INFO] Scanning for garbage files and directories in: ";
 
-// Everything below dir: file contents, "<dir>" for folders, "<link>" for links.
-std::map<std::string, std::string> Tree(const std::string& dir, const std::string& prefix = "")
-{
-    std::map<std::string, std::string> out;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            out[prefix + name] = "<link>";
-        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[prefix + name] = "<dir>";
-            for (auto& kv : Tree(dir + "\\" + name, prefix + name + "\\")) out.insert(kv);
-        } else {
-            out[prefix + name] = ReadBytes(dir + "\\" + name);
-        }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-    return out;
-}
 
 // Creates every folder above the last separator.
 void MakeDirs(const std::string& path)

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <tuple>
 
+using checks::Env;
 using checks::PathExists;
 using checks::ReadBytes;
 using checks::ScratchDir;
@@ -19,11 +20,6 @@ using checks::WriteBytes;
 
 namespace {
 
-std::string Env(const char* name)
-{
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 using Entry = std::tuple<uint32_t, std::string, std::string>;
 

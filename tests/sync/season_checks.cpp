@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+using checks::Env;
 using checks::PathExists;
 using checks::ReadBytes;
 using checks::ScratchDir;
@@ -24,11 +25,6 @@ using checks::WriteBytes;
 
 namespace {
 
-std::string Env(const char* name)
-{
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
 
 std::string Crc(const std::string& bytes)
 {
