@@ -38,6 +38,10 @@ bool ActivateRealmProfile(const std::string& mode)
     if (GetFileAttributesA(grf.c_str()) != INVALID_FILE_ATTRIBUTES) {
         const bool linked = LinkOrCopyFile(grf, dir + "\\qvx_patch.grf");
         LogLine("[INFO] Linked " + grf + " -> qvx_patch.grf (" + (linked ? "OK" : "FAILED") + ")");
+        // A failed placement leaves the former archive active, most likely the
+        // Legacy one: a Season client must not run on it. The System folder is
+        // left as it is, so nothing is half-switched.
+        if (!linked && realm == "season") return false;
     }
     MirrorDirectoryTree(sys, dir + "\\System");
     LogLine("[INFO] Activated System/ directory from profile: " + mode);

@@ -5,6 +5,7 @@
 #include <string>
 
 // "season" activates the Season profile, every other mode the Legacy one.
-// False only for "season" without profiles\season\System; a test launcher
-// keeps its flat layout and always goes on.
+// False only for "season", without profiles\season\System or when its
+// qvx_patch.grf could not be placed; a test launcher keeps its flat layout
+// and always goes on.
 bool ActivateRealmProfile(const std::string& mode);

@@ -176,6 +176,48 @@ TEST(ActivateRealmProfile, ProfileWithoutArchiveMirrorsSystemOnly)
     EXPECT_EQ(LogMessages(dir.Path()), log);
 }
 
+// The other realm's archive must not stay active under this realm's System
+// folder: a Season play that cannot place its archive does not go on.
+TEST(ActivateRealmProfile, ArchiveThatCannotBePlacedStopsSeasonOnly)
+{
+    const struct {
+        std::string mode;
+        std::string other;
+        const char* result;
+    } cases[] = {{"season", "legacy", "false"}, {"legacy", "season", "true"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("mode " + c.mode);
+        ScratchDir dir("realm");
+        MakeActiveFiles(dir);
+        MakeProfile(dir, "legacy", true);
+        MakeProfile(dir, "season", true);
+        // The other realm's archive is active and held open (by a tool, a
+        // scanner) so that it can be neither replaced nor moved aside.
+        ASSERT_TRUE(DeleteFileA((dir / "qvx_patch.grf").c_str()));
+        ASSERT_TRUE(CreateHardLinkA((dir / "qvx_patch.grf").c_str(),
+                                    (dir / ("profiles\\" + c.other + "\\qvx_patch.grf")).c_str(), nullptr));
+        HANDLE held = CreateFileA((dir / "qvx_patch.grf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const int exitCode = RunClientStep(dir.Path(), kLiveCopy, "activate|" + c.mode);
+        CloseHandle(held);
+        ASSERT_EQ(exitCode, 0);
+
+        EXPECT_EQ(ReadBytes(dir / "step_result.txt"), c.result);
+        EXPECT_EQ(ReadBytes(dir / "qvx_patch.grf"), c.other + " grf");
+        const std::string grf = dir / ("profiles\\" + c.mode + "\\qvx_patch.grf");
+        std::vector<std::string> log = {"[INFO] Linked " + grf + " -> qvx_patch.grf (FAILED)"};
+        if (c.mode == "season") {
+            // Nothing half-switched: the System folder stays the active one.
+            EXPECT_EQ(ReadBytes(dir / "System\\active_only.lua"), "active");
+        } else {
+            EXPECT_EQ(TreeOf(dir / "System"), TreeOf(dir / "profiles\\legacy\\System"));
+            log.push_back("[INFO] Activated System/ directory from profile: legacy");
+        }
+        EXPECT_EQ(LogMessages(dir.Path()), log);
+    }
+}
+
 TEST(ActivateRealmProfile, TestLauncherKeepsItsFlatLayout)
 {
     for (const char* mode : {"season", "legacy"}) {
