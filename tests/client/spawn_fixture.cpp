@@ -174,4 +174,9 @@ std::string Verified(const GameDir& game, const std::string& name)
     return "[INFO] Target executable verified (" + std::to_string(FileSize(game / name)) + " bytes).\n";
 }
 
+bool OutlivedTheWatch(const GameDir& game)
+{
+    return game.LogMessages().find("[SUCCESS] Client process verified running normally.") != std::string::npos;
+}
+
 }  // namespace spawn_checks
