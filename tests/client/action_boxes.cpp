@@ -45,23 +45,4 @@ std::vector<RecordedBox> ReadRecordedBoxes(const std::string& path)
     return boxes;
 }
 
-bool RedirectCurrentUser(const std::string& root)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    const bool ok = RegOverridePredefKey(HKEY_CURRENT_USER, key) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
-}
-
-std::string EnvValue(const char* name)
-{
-    char buffer[4096];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
-    return n > 0 && n < sizeof(buffer) ? std::string(buffer, n) : std::string();
-}
-
 }  // namespace checks

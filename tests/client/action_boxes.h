@@ -3,6 +3,8 @@
 // HKEY_CURRENT_USER onto a scratch key; the checks read the boxes back.
 #pragma once
 
+#include "client/client_prep_support.h"
+
 #include <windows.h>
 
 #include <string>
@@ -21,11 +23,5 @@ struct RecordedBox {
 // any other box IDOK.
 void RecordActionBoxes(const std::string& path, int questionAnswer);
 std::vector<RecordedBox> ReadRecordedBoxes(const std::string& path);
-
-// In the copy: HKEY_CURRENT_USER becomes HKCU\root.
-bool RedirectCurrentUser(const std::string& root);
-
-// The value of an environment variable, empty when unset.
-std::string EnvValue(const char* name);
 
 }  // namespace checks

@@ -27,19 +27,13 @@ std::vector<std::string> SplitFields(const std::string& step)
     return fields;
 }
 
-std::string Variable(const char* name)
-{
-    char buffer[1024];
-    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
-    return n > 0 && n < sizeof(buffer) ? std::string(buffer, n) : std::string();
-}
-
 void WriteResult(const std::string& result)
 {
     WriteBytes(GetLauncherDir() + "\\step_result.txt", result);
 }
 
-// Maps this process's HKEY_CURRENT_USER onto a scratch key.
+}  // namespace
+
 bool RedirectCurrentUser(const std::string& root)
 {
     HKEY key = nullptr;
@@ -52,14 +46,19 @@ bool RedirectCurrentUser(const std::string& root)
     return ok;
 }
 
-}  // namespace
+std::string EnvValue(const char* name)
+{
+    char buffer[4096];
+    const DWORD n = GetEnvironmentVariableA(name, buffer, sizeof(buffer));
+    return n > 0 && n < sizeof(buffer) ? std::string(buffer, n) : std::string();
+}
 
 // The child side: runs the step named in the environment.
 TEST(ClientStep, DISABLED_Run)
 {
-    const std::vector<std::string> f = SplitFields(Variable(kStepVariable));
+    const std::vector<std::string> f = SplitFields(EnvValue(kStepVariable));
     ASSERT_GE(f.size(), 2u);
-    const std::string root = Variable(kRegistryVariable);
+    const std::string root = EnvValue(kRegistryVariable);
     if (!root.empty()) {
         ASSERT_TRUE(RedirectCurrentUser(root));
     }

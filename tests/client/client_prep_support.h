@@ -20,6 +20,12 @@ namespace checks {
 int RunClientStep(const std::string& dir, const std::string& exeName, const std::string& step,
                   const std::string& registryRoot = std::string());
 
+// In a copy: HKEY_CURRENT_USER becomes HKCU\root.
+bool RedirectCurrentUser(const std::string& root);
+
+// The value of an environment variable, empty when unset.
+std::string EnvValue(const char* name);
+
 // The messages of dir\launcher.log, time stamps removed.
 std::vector<std::string> LogMessages(const std::string& dir);
 
