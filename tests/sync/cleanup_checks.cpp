@@ -4,6 +4,7 @@
 #include "core/foundation_support.h"
 #include "core/identity.h"
 #include "sync/cleanup.h"
+#include "sync/text_lines.h"
 
 #include <windows.h>
 
@@ -35,19 +36,13 @@ public:
     std::vector<std::string> CleanupLines(const std::string& root) const
     {
         std::vector<std::string> out;
-        const std::string text = ReadBytes(path_).substr(mark_);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find("\r\n", start);
-            if (end == std::string::npos) end = text.size();
-            const std::string line = text.substr(start, end - start);
-            start = end + 2;
-            if (line.size() < 26) continue;
+        ForEachLine(ReadBytes(path_).substr(mark_), [&](const std::string& line) {
+            if (line.size() < 26) return;
             const std::string message = line.substr(26);
             if (message.compare(0, 10, "[CLEANUP] ") == 0 || message == kScanning + root ||
                 message.compare(0, 26, "[INFO] Cleanup finished. R") == 0)
                 out.push_back(message);
-        }
+        });
         return out;
     }
 

@@ -5,12 +5,14 @@
 #include "core/foundation_support.h"
 #include "core/identity.h"
 #include "sync/season.h"
+#include "sync/text_lines.h"
 
 #include <windows.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -51,23 +53,16 @@ DWORD LinkCount(const std::string& path)
     return info.nNumberOfLinks;
 }
 
-// Files below dir with their contents.
-std::map<std::string, std::string> Files(const std::string& dir, const std::string& prefix = "")
+// Files below dir with their contents, keyed with '/' separators.
+std::map<std::string, std::string> Files(const std::string& dir)
 {
     std::map<std::string, std::string> out;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return out;
-    do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            for (auto& kv : Files(dir + "\\" + name, prefix + name + "/")) out.insert(kv);
-        } else {
-            out[prefix + name] = ReadBytes(dir + "\\" + name);
-        }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
+    for (const auto& [rel, bytes] : checks::Tree(dir)) {
+        if (checks::IsDir(dir + "\\" + rel)) continue;
+        std::string key = rel;
+        std::replace(key.begin(), key.end(), '\\', '/');
+        out[key] = bytes;
+    }
     return out;
 }
 
@@ -93,21 +88,14 @@ public:
     std::vector<std::string> Lines(const std::vector<std::string>& words, size_t skip) const
     {
         std::vector<std::string> out;
-        const std::string text = ReadBytes(path_).substr(mark_);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string::npos) end = text.size();
-            std::string line = text.substr(start, end - start);
-            start = end + 1;
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+        ForEachLine(ReadBytes(path_).substr(mark_), [&](const std::string& line) {
             for (const std::string& w : words) {
                 if (line.find(w) != std::string::npos) {
                     out.push_back(line.size() > skip ? line.substr(skip) : line);
                     break;
                 }
             }
-        }
+        });
         return out;
     }
 
