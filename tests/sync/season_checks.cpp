@@ -161,7 +161,7 @@ protected:
     std::vector<std::string> Requests(size_t expected) const
     {
         std::vector<std::string> out;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < 100; ++i) {
             out.clear();
             for (const std::string& line : access_->Lines({"\"GET /" + folder_ + "/"}, 0)) {
                 const size_t at = line.find("\"GET ") + 5;
