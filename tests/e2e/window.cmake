@@ -6,5 +6,5 @@ foreach(scenario LiveWindow TestLauncherWindow)
            COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/window_e2e.py $<TARGET_FILE:verandel_launcher>
                    ${scenario}Scenario)
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine
-                       ENVIRONMENT "${VERANDEL_TEST_ENV}" TIMEOUT 300)
+                       ENVIRONMENT "${VERANDEL_TEST_ENV}" TIMEOUT 600)
 endforeach()

@@ -8,11 +8,14 @@ No test clicks the play, setup or graphics-fix buttons: their message boxes
 would wait for ever.
 """
 
+import ctypes
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -25,10 +28,68 @@ WINE_BOOT = os.path.join(harness.SOURCE_DIR, "tests", "support", "wine_boot.sh")
 EMPTY_PATCH_LIST = b"// no patches yet\n"
 SERVER_NAME = "Verandel Window Check"
 WAIT = 60.0  # every wait below is bounded by this, or less
+# The whole script's time; the ctest time-out of window.cmake leaves room above it.
+BUDGET = float(os.environ.get("VERANDEL_WINDOW_E2E_SECONDS", "540"))
 
 # Window client coordinates of the buttons (the window has no frame).
 CLOSE_BUTTON = (990, 17)
 SYNC_FILES_BUTTON = (767, 575)
+
+
+# Everything that must not outlive the script: the launchers, each class's
+# Xvfb and the servers of the Wine prefixes.
+_live = {"procs": set(), "displays": set(), "prefixes": set()}
+
+
+def _stop_prefix(prefix):
+    """Ends every process of the prefix and waits for its server to go; a
+    server that does not go within the bound is left to its own time-out."""
+    for argument in ("-k", "-w"):
+        command, env = wine_in(prefix, "/usr/lib/wine/wineserver", argument)
+        try:
+            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def _abandon(reason):
+    """Out of time or told to stop: ends what the script started and exits, so
+    that ctest never has to kill the script with its servers still running."""
+    sys.stderr.write("window_e2e: %s; stopping the launchers, Wine and Xvfb\n" % reason)
+    sys.stderr.flush()
+    for proc in list(_live["procs"]):
+        if proc.poll() is None:
+            proc.kill()
+    for prefix in list(_live["prefixes"]):
+        _stop_prefix(prefix)
+    for display in list(_live["displays"]):
+        display.stop()
+    os._exit(1)
+
+
+def start_watchdog():
+    timer = threading.Timer(BUDGET, _abandon, args=("the script ran longer than %.0f s" % BUDGET,))
+    timer.daemon = True
+    timer.start()
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, lambda number, frame: _abandon("signal %d" % number))
+
+
+def connected_to(port):
+    """True while a TCP connection to 127.0.0.1:port is established (the
+    server's side of it, in the kernel's table)."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        try:
+            with open(table) as f:
+                rows = f.read().splitlines()[1:]
+        except OSError:
+            continue
+        for row in rows:
+            fields = row.split()
+            if len(fields) > 3 and fields[3] == "01" and int(fields[1].rsplit(":", 1)[1], 16) == port:
+                return True
+    return False
 
 
 def wait_for(what, probe, timeout=WAIT, interval=0.2):
@@ -43,6 +104,11 @@ def wait_for(what, probe, timeout=WAIT, interval=0.2):
         time.sleep(interval)
 
 
+def _die_with_parent():
+    """In the child before it starts: killed when the script dies, however."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
 class Display:
     """An Xvfb server on a display number it picks itself (no clash with
     other tests that run at the same time)."""
@@ -52,7 +118,7 @@ class Display:
         self.proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
+            stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 20
@@ -75,6 +141,7 @@ class Display:
             self.stop()
             raise RuntimeError("Xvfb gave no display number")
         self.name = ":" + number.strip().decode()
+        _live["displays"].add(self)
 
     def run(self, *command, check=True):
         env = dict(os.environ, DISPLAY=self.name)
@@ -85,6 +152,7 @@ class Display:
         return done.stdout.decode().strip()
 
     def stop(self):
+        _live["displays"].discard(self)
         if self.proc.poll() is None:
             self.proc.terminate()
             try:
@@ -113,29 +181,27 @@ class WindowCase(SyncCase):
         cls.prefix = os.path.join(harness.BUILD_DIR, "e2e", cls.__name__ + ".wineprefix")
         shutil.rmtree(cls.prefix, ignore_errors=True)
         cls.display = Display()
+        _live["prefixes"].add(cls.prefix)
         try:
             subprocess.run([WINE_BOOT], env=dict(os.environ, VERANDEL_WINEPREFIX=cls.prefix),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=240, check=True)
-            cls.wineserver("-k")  # the next start brings the desktop up on the display
+            _stop_prefix(cls.prefix)  # the next start brings the desktop up on the display
         except BaseException:
-            cls.display.stop()
+            cls.release()
             raise
 
     @classmethod
     def tearDownClass(cls):
-        cls.wineserver("-k")
-        cls.display.stop()
-        shutil.rmtree(cls.prefix, ignore_errors=True)
+        cls.release()
 
     @classmethod
-    def wineserver(cls, *arguments):
-        command, env = wine_in(cls.prefix, "/usr/lib/wine/wineserver", *arguments)
-        subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        if arguments == ("-k",):
-            command, env = wine_in(cls.prefix, "/usr/lib/wine/wineserver", "-w")
-            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
+    def release(cls):
+        try:
+            _stop_prefix(cls.prefix)
+            _live["prefixes"].discard(cls.prefix)
+        finally:
+            cls.display.stop()
+        shutil.rmtree(cls.prefix, ignore_errors=True)
 
     def setUp(self):
         super().setUp()
@@ -192,12 +258,21 @@ class WindowCase(SyncCase):
         self.addCleanup(self.output.close)
         self.proc = subprocess.Popen(command, cwd=self.game, env=env, stdin=subprocess.DEVNULL,
                                      stdout=self.output, stderr=subprocess.STDOUT)
+        _live["procs"].add(self.proc)
         self.addCleanup(self.end_launcher)
 
     def end_launcher(self):
-        if self.proc is not None and self.proc.poll() is None:
+        """After every test, passed or not: the launcher, a copy it restarted
+        and every other process of the prefix end, so none lingers into the
+        next test; the next start brings the desktop up again."""
+        if self.proc.poll() is None:
             self.proc.kill()
+        _stop_prefix(self.prefix)
+        try:
             self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        _live["procs"].discard(self.proc)
 
     def log_lines(self):
         return [line.split("] ", 1)[1] if "] " in line else line
@@ -316,22 +391,25 @@ class LiveWindowScenario(WindowCase):
         self.start_launcher()
         big = bytes(range(256)) * 4096  # 1 MiB
         self.serve("big.bin", big)
-        # The fault server announces the whole file, then sends nothing for 5 s.
+        # The fault server announces the whole file, then sends nothing for
+        # 45 s: the launcher appends the file's name to the base address, which
+        # the fault server takes as a query value of its own.
+        stall = 45
         self.serve("patcher/manifest.json", manifest(
             [("big.bin", big), (LIVE_LAUNCHER, self.read(LIVE_LAUNCHER))],
-            base_url=self.svc.fault_url + "/stall"))
+            base_url=self.svc.fault_url + "/stall/big.bin?seconds=%d&name=" % stall))
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
         self.run_launcher_window()
         window = self.find_window("^" + SERVER_NAME + "$")
 
-        def stalled():
-            with open(self.svc.fault_log, errors="replace") as f:
-                return "/stall/big.bin" in f.read()
-        wait_for("the stalled download", stalled)
+        # The fault server logs a request only once it has answered, so the
+        # stall shows as the open connection.
+        fault_port = int(self.svc.fault_url.rsplit(":", 1)[1])
+        wait_for("the stalled download", lambda: connected_to(fault_port))
         closed = time.monotonic()
         self.click(window, CLOSE_BUTTON)
-        self.assertEqual(self.wait_for_exit(), 0)
-        self.assertLess(time.monotonic() - closed, 4.0, "closing waited for the download")
+        self.assertEqual(self.wait_for_exit(timeout=stall // 2), 0)
+        self.assertLess(time.monotonic() - closed, stall / 2, "closing waited for the download")
         self.assertFalse(os.path.exists(self.path("big.bin")))
         self.assertNotIn("[INFO] Patch updates completed", self.launcher_log())
 
@@ -391,10 +469,12 @@ class TestLauncherWindowScenario(WindowCase):
     def test_sync_files_waits_for_the_start_up_pass(self):
         self.start_launcher(TEST_LAUNCHER)
         self.serve_service("patcher_testers/", {"data.grf": b"grf"}, patch_version=2)
-        # The patch list announces its length, then stays silent for 5 s and
-        # breaks off: the start-up pass is still in its patch step meanwhile.
+        # The patch list announces its length, then stays silent for 20 s and
+        # breaks off: the start-up pass is still in its patch step meanwhile,
+        # with room for a slow machine to find the window and click.
         config = json.loads(self.read("config_test.json"))
-        config["patch_list_url"] = self.svc.fault_url + "/stall/patcher_testers/patch_qvx.txt"
+        config["patch_list_url"] = (self.svc.fault_url +
+                                    "/stall/patcher_testers/patch_qvx.txt?seconds=20")
         self.put("config_test.json", json.dumps(config).encode())
         self.run_launcher_window()
         window = self.find_window("^" + SERVER_NAME + " \\[TEST\\]$")
@@ -402,7 +482,7 @@ class TestLauncherWindowScenario(WindowCase):
 
         self.click(window, SYNC_FILES_BUTTON)
         self.wait_for_log("[INFO] File synchronization is already in progress.", timeout=10)
-        self.wait_for_log("[ERROR] Patch update error: ", prefix=True, timeout=30)
+        self.wait_for_log("[ERROR] Patch update error: ", prefix=True)
         lines = self.log_lines()
         self.assertNotIn("[INFO] User triggered files synchronization via SYNC FILES button...", lines)
         self.assertFalse(os.path.exists(self.path("data.grf")))
@@ -415,4 +495,5 @@ class TestLauncherWindowScenario(WindowCase):
 
 
 if __name__ == "__main__":
+    start_watchdog()
     harness.main(sys.argv)

@@ -24,4 +24,13 @@ fi
 # The display number is written before the server takes clients only on some
 # versions; one short wait covers the others.
 sleep 0.2
-DISPLAY=":$display" "$WINE64" "$@"
+# The program runs in the background so that a signal to this script is
+# taken at once (and the trap stops Xvfb); its own time stays below the ctest
+# time-out, so the script always ends and cleans up by itself.
+DISPLAY=":$display" timeout -k 10 "${VERANDEL_CHECK_SECONDS:-270}" "$WINE64" "$@" &
+program=$!
+trap 'kill "$program" 2>/dev/null || true; exit 143' TERM INT HUP
+set +e
+wait "$program"
+status=$?
+exit "$status"
