@@ -190,11 +190,12 @@ TEST(ServerStatusThread, PostsAPollAtOnceAndEndsSoonAfterTheWindowCloses)
     Sleep(300);
     const auto cleared = std::chrono::steady_clock::now();
     g_running.exchange(false);
-    while (!ended.load() && std::chrono::steady_clock::now() - cleared < std::chrono::seconds(5))
+    while (!ended.load() && std::chrono::steady_clock::now() - cleared < std::chrono::seconds(10))
         Sleep(20);
     const auto waited = std::chrono::steady_clock::now() - cleared;
     EXPECT_TRUE(ended.load());
-    EXPECT_LT(waited, std::chrono::milliseconds(2500));
+    // One second of sleep plus room for a loaded machine; far below the 180.
+    EXPECT_LT(waited, std::chrono::milliseconds(4000));
     if (ended.load()) poller.join(); else poller.detach();
     EXPECT_FALSE(PeekMessageA(&msg, hwnd, WM_SERVER_STATUS, WM_SERVER_STATUS, PM_REMOVE));
     DestroyWindow(hwnd);
