@@ -39,6 +39,20 @@ SYNC_FILES_BUTTON = (767, 575)
 # Everything that must not outlive the script: the launchers, each class's
 # Xvfb and the servers of the Wine prefixes.
 _live = {"procs": set(), "displays": set(), "prefixes": set()}
+_live_lock = threading.RLock()  # read by the watchdog thread and the signal handlers
+
+
+def _track(kind, item, keep=True):
+    with _live_lock:
+        if keep:
+            _live[kind].add(item)
+        else:
+            _live[kind].discard(item)
+
+
+def _tracked(kind):
+    with _live_lock:
+        return list(_live[kind])
 
 
 def _stop_prefix(prefix):
@@ -58,12 +72,13 @@ def _abandon(reason):
     that ctest never has to kill the script with its servers still running."""
     sys.stderr.write("window_e2e: %s; stopping the launchers, Wine and Xvfb\n" % reason)
     sys.stderr.flush()
-    for proc in list(_live["procs"]):
+    for proc in _tracked("procs"):
         if proc.poll() is None:
             proc.kill()
-    for prefix in list(_live["prefixes"]):
+    for prefix in _tracked("prefixes"):
         _stop_prefix(prefix)
-    for display in list(_live["displays"]):
+        shutil.rmtree(prefix, ignore_errors=True)
+    for display in _tracked("displays"):
         display.stop()
     os._exit(1)
 
@@ -141,7 +156,7 @@ class Display:
             self.stop()
             raise RuntimeError("Xvfb gave no display number")
         self.name = ":" + number.strip().decode()
-        _live["displays"].add(self)
+        _track("displays", self)
 
     def run(self, *command, check=True):
         env = dict(os.environ, DISPLAY=self.name)
@@ -152,7 +167,7 @@ class Display:
         return done.stdout.decode().strip()
 
     def stop(self):
-        _live["displays"].discard(self)
+        _track("displays", self, keep=False)
         if self.proc.poll() is None:
             self.proc.terminate()
             try:
@@ -181,7 +196,7 @@ class WindowCase(SyncCase):
         cls.prefix = os.path.join(harness.BUILD_DIR, "e2e", cls.__name__ + ".wineprefix")
         shutil.rmtree(cls.prefix, ignore_errors=True)
         cls.display = Display()
-        _live["prefixes"].add(cls.prefix)
+        _track("prefixes", cls.prefix)
         try:
             subprocess.run([WINE_BOOT], env=dict(os.environ, VERANDEL_WINEPREFIX=cls.prefix),
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=240, check=True)
@@ -198,7 +213,7 @@ class WindowCase(SyncCase):
     def release(cls):
         try:
             _stop_prefix(cls.prefix)
-            _live["prefixes"].discard(cls.prefix)
+            _track("prefixes", cls.prefix, keep=False)
         finally:
             cls.display.stop()
         shutil.rmtree(cls.prefix, ignore_errors=True)
@@ -258,7 +273,7 @@ class WindowCase(SyncCase):
         self.addCleanup(self.output.close)
         self.proc = subprocess.Popen(command, cwd=self.game, env=env, stdin=subprocess.DEVNULL,
                                      stdout=self.output, stderr=subprocess.STDOUT)
-        _live["procs"].add(self.proc)
+        _track("procs", self.proc)
         self.addCleanup(self.end_launcher)
 
     def end_launcher(self):
@@ -272,7 +287,7 @@ class WindowCase(SyncCase):
             self.proc.wait(timeout=30)
         except subprocess.TimeoutExpired:
             pass
-        _live["procs"].discard(self.proc)
+        _track("procs", self.proc, keep=False)
 
     def log_lines(self):
         return [line.split("] ", 1)[1] if "] " in line else line
