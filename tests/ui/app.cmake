@@ -5,4 +5,4 @@ verandel_add_checks(sync_threads_checks SOURCES ${CMAKE_CURRENT_LIST_DIR}/sync_t
 verandel_add_checks(status_poller_checks SOURCES ${CMAKE_CURRENT_LIST_DIR}/status_poller_checks.cpp
                     LIBS verandel_ui SERVICE)
 verandel_add_checks(wndproc_checks SOURCES ${CMAKE_CURRENT_LIST_DIR}/wndproc_checks.cpp
-                    LIBS verandel_ui)
+                    ${PROJECT_SOURCE_DIR}/tests/core/foundation_support.cpp LIBS verandel_ui)

@@ -1,6 +1,7 @@
 // The window procedure on the real window model: the threads' reports, the
 // click dispatch with its guards, the drag strip and the cursor. Play and
 // SYNC FILES run stand-ins (the real ones show boxes or work on the files).
+#include "core/foundation_support.h"
 #include "ui/messages.h"
 #include "ui/sync_threads.h"
 #include "ui/window_model.h"
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -283,6 +285,39 @@ TEST_F(WndProcChecks, TheHandShowsOverUsableButtonsOnly)
     }
     Send(WM_MOUSELEAVE);
     for (const Button& b : g_window.buttons) EXPECT_FALSE(b.hovered) << b.id;
+}
+
+// Run in a copy of this program in a folder of its own, whose launcher.log
+// then holds only these clicks' lines.
+TEST_F(WndProcChecks, DISABLED_RefusedClicksLogTheirReason)
+{
+    ResetModel(true);
+    Send(WM_LBUTTONDOWN, 0, kOnLegacy);  // not ready yet
+    Send(WM_LBUTTONDOWN, 0, kOnSeason);  // disabled: refused without a word
+    UseSyncFilesButton();
+    g_syncInProgress.exchange(true);
+    Send(WM_LBUTTONDOWN, 0, kOnSync);
+    EXPECT_TRUE(plays_.empty());
+    EXPECT_EQ(syncStarts_, 0);
+}
+
+TEST(WndProcLog, RefusedClicksLogTheirReason)
+{
+    checks::ScratchDir dir("wndproc-refused-clicks");
+    ASSERT_EQ(checks::RunCheckInCopy(dir.Path(), "wndproc_copy.exe",
+                                     "WndProcChecks.DISABLED_RefusedClicksLogTheirReason"),
+              0);
+    std::vector<std::string> lines;
+    std::istringstream log(checks::ReadBytes(dir / "launcher.log"));
+    for (std::string line; std::getline(log, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t stamp = line.find("] ");
+        lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "[INFO] Play Legacy clicked while update is still running - ignored.",
+                         "[INFO] File synchronization is already in progress.",
+                     }));
 }
 
 }  // namespace
