@@ -1,6 +1,7 @@
 // The start-up and SYNC FILES passes over stand-in steps (which steps run, in
 // which order, with which addresses, and the final report), and the reports as
 // posted window messages.
+#include "core/foundation_support.h"
 #include "ui/messages.h"
 #include "ui/sync_threads.h"
 
@@ -8,6 +9,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -125,6 +127,67 @@ TEST(SyncFilesPass, CleansUpOnATestLauncherThenValidatesOnly)
         EXPECT_EQ(outcome.ok, c.ok);
         EXPECT_EQ(outcome.text, c.text);
     }
+}
+
+// Run in a copy of this program in a folder of its own, whose launcher.log
+// then holds only these passes' lines.
+TEST(PassLog, DISABLED_Passes)
+{
+    StepScript failingValidation;
+    failingValidation.validateOk = false;
+    RunStartupPass(ConfigWithAddresses(true), false, failingValidation.Steps(), nullptr);
+    StepScript failingSeason;
+    failingSeason.seasonOk = false;
+    RunStartupPass(ConfigWithAddresses(true), false, failingSeason.Steps(), nullptr);
+    StepScript allPass;
+    RunStartupPass(ConfigWithAddresses(true), false, allPass.Steps(), nullptr);
+    StepScript failingPatch;
+    failingPatch.patchOk = false;
+    RunStartupPass(ConfigWithAddresses(true), true, failingPatch.Steps(), nullptr);
+    RunSyncFilesPass(ConfigWithAddresses(true), true, failingValidation.Steps(), nullptr);
+    RunSyncFilesPass(ConfigWithAddresses(true), true, allPass.Steps(), nullptr);
+}
+
+TEST(PassLog, EveryStepAndEveryFailureIsLogged)
+{
+    checks::ScratchDir dir("sync-threads-log");
+    ASSERT_EQ(checks::RunCheckInCopy(dir.Path(), "sync_threads_copy.exe", "PassLog.DISABLED_Passes"), 0);
+    std::vector<std::string> lines;
+    std::istringstream log(checks::ReadBytes(dir / "launcher.log"));
+    for (std::string line; std::getline(log, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t stamp = line.find("] ");
+        lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
+    }
+    const std::vector<std::string> expected = {
+        "[INFO] Validating files integrity...",
+        "[ERROR] File integrity validation failed: manifest unreadable",
+
+        "[INFO] Validating files integrity...",
+        "[INFO] File integrity validation passed.",
+        "[INFO] Checking for patch updates...",
+        "[INFO] Synchronizing Season realm profile...",
+        "[ERROR] Season profile sync failed: season manifest missing",
+
+        "[INFO] Validating files integrity...",
+        "[INFO] File integrity validation passed.",
+        "[INFO] Checking for patch updates...",
+        "[INFO] Synchronizing Season realm profile...",
+        "[INFO] Season realm profile synchronized.",
+        "[INFO] Patch updates completed: Game is up to date (v7).",
+
+        "[INFO] Test launcher: skipping automatic file integrity check on startup. "
+        "Click 'SYNC FILES' to manually verify/download.",
+        "[INFO] Checking for patch updates...",
+        "[ERROR] Patch update error: patch 8 broken",
+
+        "[INFO] User triggered files synchronization via SYNC FILES button...",
+        "[ERROR] Synchronization failed: manifest unreadable",
+
+        "[INFO] User triggered files synchronization via SYNC FILES button...",
+        "[INFO] Synchronization finished successfully.",
+    };
+    EXPECT_EQ(lines, expected);
 }
 
 // A message-only window of this thread, so that posted reports can be taken
