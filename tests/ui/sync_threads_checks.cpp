@@ -1,7 +1,7 @@
 // The start-up and SYNC FILES passes over stand-in steps (which steps run, in
 // which order, with which addresses, and the final report), and the reports as
 // posted window messages.
-#include "core/foundation_support.h"
+#include "ui/log_lines.h"
 #include "ui/messages.h"
 #include "ui/sync_threads.h"
 
@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -152,13 +151,7 @@ TEST(PassLog, EveryStepAndEveryFailureIsLogged)
 {
     checks::ScratchDir dir("sync-threads-log");
     ASSERT_EQ(checks::RunCheckInCopy(dir.Path(), "sync_threads_copy.exe", "PassLog.DISABLED_Passes"), 0);
-    std::vector<std::string> lines;
-    std::istringstream log(checks::ReadBytes(dir / "launcher.log"));
-    for (std::string line; std::getline(log, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t stamp = line.find("] ");
-        lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-    }
+    const std::vector<std::string> lines = checks::LauncherLogLines(dir);
     const std::vector<std::string> expected = {
         "[INFO] Validating files integrity...",
         "[ERROR] File integrity validation failed: manifest unreadable",

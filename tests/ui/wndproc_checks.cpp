@@ -1,7 +1,7 @@
 // The window procedure on the real window model: the threads' reports, the
 // click dispatch with its guards, the drag strip and the cursor. Play and
 // SYNC FILES run stand-ins (the real ones show boxes or work on the files).
-#include "core/foundation_support.h"
+#include "ui/log_lines.h"
 #include "ui/messages.h"
 #include "ui/sync_threads.h"
 #include "ui/window_model.h"
@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -307,13 +306,7 @@ TEST(WndProcLog, RefusedClicksLogTheirReason)
     ASSERT_EQ(checks::RunCheckInCopy(dir.Path(), "wndproc_copy.exe",
                                      "WndProcChecks.DISABLED_RefusedClicksLogTheirReason"),
               0);
-    std::vector<std::string> lines;
-    std::istringstream log(checks::ReadBytes(dir / "launcher.log"));
-    for (std::string line; std::getline(log, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t stamp = line.find("] ");
-        lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-    }
+    const std::vector<std::string> lines = checks::LauncherLogLines(dir);
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "[INFO] Play Legacy clicked while update is still running - ignored.",
                          "[INFO] File synchronization is already in progress.",
