@@ -79,12 +79,24 @@ bool PlaySeason(const std::string& clientExe, const std::string& clientArgs, std
 
     WriteDataIni("season");
     WriteClientInfo("season");
-    if (!ActivateRealmProfile("season")) {
+    const RealmActivation activation = ActivateRealm("season");
+    if (activation == RealmActivation::ProfileMissing) {
         error = "Season realm profile files are missing.";
         LogLine("[ERROR] " + error);
         ShowActionMessageBox(nullptr,
                              "Season realm files are missing from profiles\\season!\n\nPlease restart the launcher "
                              "so it can download the Season realm files.",
+                             kLaunchErrorTitle, MB_ICONERROR);
+        return false;
+    }
+    if (activation == RealmActivation::ArchiveNotPlaced) {
+        // The profile is there; another program holds the active archive, so
+        // a new download would not help.
+        error = "Could not activate the Season realm archive qvx_patch.grf.";
+        LogLine("[ERROR] " + error);
+        ShowActionMessageBox(nullptr,
+                             "The Season realm archive could not be put in place as qvx_patch.grf!\n\nPlease close "
+                             "the game and any program using qvx_patch.grf, then try again.",
                              kLaunchErrorTitle, MB_ICONERROR);
         return false;
     }

@@ -16,7 +16,7 @@ bool IsDirectoryPath(const std::string& path)
 
 }  // namespace
 
-bool ActivateRealmProfile(const std::string& mode)
+RealmActivation ActivateRealm(const std::string& mode)
 {
     const std::string dir = GetLauncherDir();
     DeleteFileA((dir + "\\System\\itemInfo_EN_legacy.lua").c_str());
@@ -24,7 +24,7 @@ bool ActivateRealmProfile(const std::string& mode)
 
     if (IsTestLauncher()) {
         LogLine("[INFO] Test environment uses flat client layout; skipping profile directory switch.");
-        return true;
+        return RealmActivation::Done;
     }
 
     const std::string realm = mode == "season" ? "season" : "legacy";
@@ -33,7 +33,7 @@ bool ActivateRealmProfile(const std::string& mode)
     const std::string sys = profile + "\\System";
     if (!IsDirectoryPath(sys)) {
         LogLine("[WARN] Profile directory not found (" + sys + "); keeping active root files.");
-        return mode != "season";
+        return mode == "season" ? RealmActivation::ProfileMissing : RealmActivation::Done;
     }
     if (GetFileAttributesA(grf.c_str()) != INVALID_FILE_ATTRIBUTES) {
         const bool linked = LinkOrCopyFile(grf, dir + "\\qvx_patch.grf");
@@ -41,9 +41,11 @@ bool ActivateRealmProfile(const std::string& mode)
         // A failed placement leaves the former archive active, most likely the
         // Legacy one: a Season client must not run on it. The System folder is
         // left as it is, so nothing is half-switched.
-        if (!linked && realm == "season") return false;
+        if (!linked && realm == "season") return RealmActivation::ArchiveNotPlaced;
     }
     MirrorDirectoryTree(sys, dir + "\\System");
     LogLine("[INFO] Activated System/ directory from profile: " + mode);
-    return true;
+    return RealmActivation::Done;
 }
+
+bool ActivateRealmProfile(const std::string& mode) { return ActivateRealm(mode) == RealmActivation::Done; }

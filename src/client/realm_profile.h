@@ -4,8 +4,16 @@
 
 #include <string>
 
+enum class RealmActivation {
+    Done,             // the launch may go on
+    ProfileMissing,   // no profiles\season\System
+    ArchiveNotPlaced  // the Season qvx_patch.grf could not be put in place
+};
+
 // "season" activates the Season profile, every other mode the Legacy one.
-// False only for "season", without profiles\season\System or when its
-// qvx_patch.grf could not be placed; a test launcher keeps its flat layout
+// Only "season" can stop the launch; a test launcher keeps its flat layout
 // and always goes on.
+RealmActivation ActivateRealm(const std::string& mode);
+
+// True when the launch may go on.
 bool ActivateRealmProfile(const std::string& mode);

@@ -395,6 +395,10 @@ bool IsIntactZipArchive(const std::string& archive)
     ZipDirectoryLocation where;
     std::vector<ZipEntry> entries;
     if (!file || !ReadCentralDirectory(file.Get(), where, entries)) return false;
+    // An archive whose names extraction refuses would fail the same way on
+    // every later try.
+    std::vector<PlannedEntry> plan;
+    if (!PlanZipEntries(entries, L".", plan)) return false;
     ZipExtractor extractor(file.Get(), where);
     DiscardOutput nowhere;
     for (const ZipEntry& e : entries)

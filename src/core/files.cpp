@@ -176,10 +176,17 @@ private:
     std::string path_;
 };
 
+// What one file's names share: its identity, and the attributes kept with its
+// data, which two distinct files on different file systems behind one drive
+// letter (where identities can repeat) hardly ever share as well.
 struct FileId {
     DWORD volume = 0;
     DWORD indexHigh = 0;
     DWORD indexLow = 0;
+    DWORD sizeHigh = 0;
+    DWORD sizeLow = 0;
+    FILETIME written{};
+    DWORD links = 0;
 };
 
 bool QueryFileId(const std::string& path, FileId& id)
@@ -192,6 +199,10 @@ bool QueryFileId(const std::string& path, FileId& id)
     id.volume = info.dwVolumeSerialNumber;
     id.indexHigh = info.nFileIndexHigh;
     id.indexLow = info.nFileIndexLow;
+    id.sizeHigh = info.nFileSizeHigh;
+    id.sizeLow = info.nFileSizeLow;
+    id.written = info.ftLastWriteTime;
+    id.links = info.nNumberOfLinks;
     return true;
 }
 
@@ -200,7 +211,10 @@ bool SameFile(const std::string& a, const std::string& b)
 {
     FileId x, y;
     if (!QueryFileId(a, x) || !QueryFileId(b, y)) return false;
-    return x.volume == y.volume && x.indexHigh == y.indexHigh && x.indexLow == y.indexLow;
+    return x.volume == y.volume && x.indexHigh == y.indexHigh && x.indexLow == y.indexLow &&
+           x.sizeHigh == y.sizeHigh && x.sizeLow == y.sizeLow &&
+           x.written.dwLowDateTime == y.written.dwLowDateTime &&
+           x.written.dwHighDateTime == y.written.dwHighDateTime && x.links == y.links;
 }
 
 bool WriteAll(HANDLE file, const char* data, size_t size)

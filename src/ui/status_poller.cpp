@@ -79,9 +79,10 @@ void ServerStatusThreadFunc(HWND hwnd)
         auto status = std::make_unique<ServerStatusMessage>(
             PollServerStatus(inet.Get(), g_config, testLauncher));
         if (!IsWindow(hwnd)) break;
-        // A window destroyed between the check and the post fails the post,
-        // which then deletes the payload.
-        if (!PostOwnedMessage(hwnd, WM_SERVER_STATUS, std::move(status))) break;
+        // A post that fails (a window destroyed between the check and the
+        // post, a full queue) deletes the payload; the next round checks the
+        // window again.
+        PostOwnedMessage(hwnd, WM_SERVER_STATUS, std::move(status));
         for (int second = 0; second < kStatusPollWaitSeconds && g_running.load(); ++second)
             std::this_thread::sleep_for(std::chrono::seconds(1));
     }

@@ -16,8 +16,10 @@ namespace {
 WindowActions g_actions;
 
 // A play, setup or graphics-fix action runs inside the click, and the message
-// boxes it shows dispatch further clicks to this procedure; a second action
-// started from there would work on the same client files at the same time.
+// boxes it shows dispatch further clicks to this procedure; a second action or
+// a file synchronisation started from there would work on the same client
+// files at the same time, and the failed play would then make PLAY usable
+// again while the synchronisation still replaces files.
 bool g_actionRunning = false;
 
 class ActionScope {
@@ -123,7 +125,7 @@ void SyncFiles(HWND hwnd)
 void Click(HWND hwnd, int x, int y)
 {
     const int32_t id = g_window.HitTest(x, y);
-    if (g_actionRunning && id >= ButtonId::GraphicsFix && id <= ButtonId::PlayLegacy) return;
+    if (g_actionRunning && id >= ButtonId::GraphicsFix && id <= ButtonId::SyncFiles) return;
     switch (id) {
     case ButtonId::None:
         if (y < kDragStripHeight) {

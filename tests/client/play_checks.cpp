@@ -205,6 +205,34 @@ TEST(PlayActions, SeasonWithoutProfileStopsAfterTheFiles)
     EXPECT_FALSE(PathExists(game / "qvx.dll.record.txt"));
 }
 
+// With the profile there but the active archive held by another program, the
+// box says so instead of asking for a new download that would not help.
+TEST(PlayActions, SeasonArchiveThatCannotBePlacedStopsWithItsOwnReason)
+{
+    GameDir game;
+    checks::ScratchRegistry registry("play-season-held");
+    game.InstallStandin("qvx.dll");
+    MakeSeasonProfile(game);
+    CreateDirectoryA((game / "profiles\\legacy").c_str(), nullptr);
+    WriteBytes(game / "profiles\\legacy\\qvx_patch.grf", "legacy grf");
+    ASSERT_TRUE(CreateHardLinkA((game / "qvx_patch.grf").c_str(),
+                                (game / "profiles\\legacy\\qvx_patch.grf").c_str(), nullptr));
+    // Held open without delete sharing: neither replaced nor moved aside.
+    HANDLE held = CreateFileA((game / "qvx_patch.grf").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const PlayRun run = RunPlay(game, "season", kLiveLauncher, registry);
+    CloseHandle(held);
+    ASSERT_TRUE(run.ran);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.error, "Could not activate the Season realm archive qvx_patch.grf.");
+    ExpectBox(run.boxes, kLaunchErrorTitle, MB_ICONERROR,
+              "The Season realm archive could not be put in place as qvx_patch.grf!\n\nPlease close the game "
+              "and any program using qvx_patch.grf, then try again.");
+    EXPECT_EQ(ReadBytes(game / "qvx_patch.grf"), "legacy grf");
+    EXPECT_FALSE(PathExists(game / "qvx.dll.record.txt"));
+}
+
 // The failure box names the configured executable and the game directory and
 // carries the spawner's reason whole, hint lines included.
 TEST(PlayActions, SpawnFailureBoxCarriesTheSpawnersReason)

@@ -196,6 +196,12 @@ TEST(IsIntactZipArchive, AcceptsOnlyAWholeArchiveWhoseEntriesMatchTheirChecksums
     }
     TempDir dir;
     EXPECT_FALSE(IsIntactZipArchive(dir.File("archive.zip")));  // no file at all
+
+    // Whole, but one name leaves the game directory: extraction refuses it on
+    // every try, so it is no archive worth keeping.
+    WriteFile(dir.File("archive.zip"), BuildZip({{"Quillfen_Full/qvx.dll", "stored bytes", false},
+                                                 {"Quillfen_Full/../outside.txt", "x", false}}));
+    EXPECT_FALSE(IsIntactZipArchive(dir.File("archive.zip")));
 }
 
 }  // namespace

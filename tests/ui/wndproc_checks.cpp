@@ -216,6 +216,16 @@ TEST_F(WndProcChecks, AClickDuringAPlayActionStartsNoSecondOne)
     duringPlay_ = nullptr;
     Send(WM_LBUTTONDOWN, 0, kOnLegacy);
     EXPECT_EQ(plays_.size(), 2u);
+
+    // Nor a file synchronisation: the failed play would make PLAY usable again
+    // while that run still replaces files.
+    UseSyncFilesButton();
+    duringPlay_ = [this] { Send(WM_LBUTTONDOWN, 0, kOnSync); };
+    Send(WM_LBUTTONDOWN, 0, kOnLegacy);
+    EXPECT_EQ(plays_.size(), 3u);
+    EXPECT_EQ(syncStarts_, 0);
+    EXPECT_FALSE(g_syncInProgress.load());
+    EXPECT_TRUE(g_window.IsReady());
 }
 
 TEST_F(WndProcChecks, SyncFilesStartsOneRunAtATime)
