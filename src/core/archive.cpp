@@ -340,6 +340,15 @@ bool RunPass(Pass pass, HANDLE file, const GzipHeader& header, uint64_t size,
     }
     if (r == WalkResult::Ok && stats.filesWritten > 0)
         return payload.Finish() && sink.PlaceAll(names);
+    if (pass == Pass::Records && stats.filesWritten == 0 &&
+        (r == WalkResult::UnsafeName || r == WalkResult::SinkFailed)) {
+        // Written as one file, a record stream whose first record failed
+        // would pass for an installed patch.
+        FileSource again(file, header.dataOffset, size);
+        InflateSource reread(again);
+        done = ReadsAsRecordStream(reread) && reread.Finish();
+        return false;
+    }
     done = r != WalkResult::Ok && r != WalkResult::NotThisLayout;
     return false;
 }

@@ -124,6 +124,9 @@ bool MoveOverTarget(const std::wstring& source, const std::wstring& target)
     if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) return false;
     const std::wstring old = target + L".old";
     DeleteFileW(old.c_str());
-    MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!MoveFileExW(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // The game file must not be left only under its ".old" name.
+    MoveFileExW(old.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return false;
 }

@@ -277,8 +277,13 @@ WalkResult WalkTar(ByteSource& in, EntrySink& sink, WalkStats& stats)
 WalkResult WalkRecordStream(ByteSource& in, EntrySink& sink, WalkStats& stats)
 {
     std::vector<uint8_t> buffer;
-    // Until a first file stands, any fault means the payload is something else.
-    auto fault = [&](WalkResult r) { return stats.filesWritten ? r : WalkResult::NotThisLayout; };
+    // Until a first file stands, bytes that do not read as records mean the
+    // payload is something else; a name or a write that fails is reported as
+    // it is, for the caller to tell with ReadsAsRecordStream.
+    auto fault = [&](WalkResult r) {
+        if (stats.filesWritten || r == WalkResult::UnsafeName || r == WalkResult::SinkFailed) return r;
+        return WalkResult::NotThisLayout;
+    };
     for (;;) {
         uint8_t type = 0;
         if (in.Read(&type, 1) == 0) return in.Failed() ? fault(WalkResult::Damaged) : WalkResult::Ok;
@@ -298,6 +303,26 @@ WalkResult WalkRecordStream(ByteSource& in, EntrySink& sink, WalkStats& stats)
         if (!ReadExact(in, sizeBytes, 4)) return fault(WalkResult::Damaged);
         WalkResult r = WriteEntry(in, name, ReadLe32(sizeBytes), sink, buffer, stats);
         if (r != WalkResult::Ok) return fault(r);
+    }
+}
+
+bool ReadsAsRecordStream(ByteSource& in)
+{
+    std::vector<uint8_t> buffer;
+    bool fileRecord = false;
+    for (;;) {
+        uint8_t type = 0;
+        if (in.Read(&type, 1) == 0) return !in.Failed() && fileRecord;
+        if (type == 'e') return fileRecord;
+        if (type != 'd' && type != 'f') return false;
+        uint8_t len = 0;
+        uint8_t name[256];
+        if (!ReadExact(in, &len, 1) || !ReadExact(in, name, len)) return false;
+        if (type == 'd') continue;
+        uint8_t sizeBytes[4];
+        if (!ReadExact(in, sizeBytes, 4) || SkipData(in, ReadLe32(sizeBytes), buffer) != WalkResult::Ok)
+            return false;
+        fileRecord = true;
     }
 }
 

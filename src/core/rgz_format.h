@@ -120,7 +120,13 @@ bool ParseTarHeader(const uint8_t* block, TarHeader& out);
 WalkResult WalkTar(ByteSource& payload, EntrySink& sink, WalkStats& stats);
 // A stream that breaks before any file was written is NotThisLayout: the
 // payload may be a single file that happens to begin with a record byte.
+// A name or a write that fails is reported as such even then.
 WalkResult WalkRecordStream(ByteSource& payload, EntrySink& sink, WalkStats& stats);
+// True when the whole payload reads as records, with at least one file record,
+// closed by the end record or by the end of the payload. Writes nothing and
+// checks no names: it tells whether a record that could not be written makes
+// the extraction fail, or the payload is a single file after all.
+bool ReadsAsRecordStream(ByteSource& payload);
 // Copies the rest of the payload into one file.
 WalkResult WriteSingleFile(ByteSource& payload, const std::string& name, EntrySink& sink,
                            WalkStats& stats);

@@ -120,10 +120,17 @@ std::vector<PatchListEntry> DownloadPatchList(const std::string& url, std::strin
         return {};
     }
     std::string text;
-    const bool whole = ReadBody(request.Get(), kListBlock, [&](const char* data, DWORD n, uint64_t, uint64_t) {
+    bool tooLarge = false;
+    const bool whole = ReadBody(request.Get(), kListBlock, [&](const char* data, DWORD n, uint64_t done, uint64_t) {
+        // The list is held in memory: a wrong URL must not fill it.
+        if (done > kMaxDocumentSize) return !(tooLarge = true);
         text.append(data, n);
         return true;
     });
+    if (tooLarge) {
+        error = "Failed to download patch list from server (the list is too large).";
+        return {};
+    }
     if (!whole) {
         error = "Failed to download patch list from server (the transfer broke off).";
         return {};

@@ -247,6 +247,13 @@ TEST_F(Archives, RecordStreamAndSingleFileMembers)
     EXPECT_EQ(names, std::vector<std::string>{"single.txt"});
 
     RemoveTree(Wide(dest_));
+    names.clear();
+    ASSERT_TRUE(ExtractArchive(Good("single_record_lookalike.rgz"), dest_, &names));
+    EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{
+                              {"notes.bin", std::string("f\x0b..\\evil.txt\xff\xff\xff\x7fnot a record\n", 30)}}));
+    EXPECT_EQ(names, std::vector<std::string>{"notes.bin"});
+
+    RemoveTree(Wide(dest_));
     CreateDirectoryA(dest_.c_str(), nullptr);
     names.clear();
     EXPECT_FALSE(ExtractArchive(Good("single_unnamed.rgz"), dest_, &names));

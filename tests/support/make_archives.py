@@ -126,6 +126,10 @@ def record_archives(good):
     stream = records(("d", b"recdir"), ("f", b"recdir/one.txt", b"first\n"),
                      ("f", b".\\two.txt", b"second\n"), ("e",)) + b"ignored after the end"
     write(os.path.join(good, "records.rgz"), gzip_member(stream))
+    # A file that begins like a record with an unsafe name, whose data would
+    # run past the end: no record stream, so the file itself.
+    write(os.path.join(good, "single_record_lookalike.rgz"),
+          gzip_member(b"f\x0b..\\evil.txt\xff\xff\xff\x7fnot a record\n", b"notes.bin"))
 
 
 def lookalike_archives(good):
@@ -248,6 +252,9 @@ def hostile_archives(good, bad):
         ("f", b"ok.txt", b"fine\n"), ("d", b"C:\\evil"), ("e",))))
     write(os.path.join(bad, "records_truncated.rgz"), gzip_member(records(
         ("f", b"ok.txt", b"fine\n"), ("f", b"victim.txt", payload))[:-100]))
+    # Named, so that a misreading would write the whole stream as one file.
+    write(os.path.join(bad, "records_first_name_dotdot.rgz"), gzip_member(records(
+        ("f", b"..\\evil.txt", payload), ("f", b"ok.txt", b"fine\n"), ("e",)), b"patch.bin"))
     write(os.path.join(bad, "single_name_dotdot.rgz"), gzip_member(b"plain content\n", b"../evil.txt"))
     write(os.path.join(bad, "single_name_absolute.rgz"), gzip_member(b"plain content\n", b"\\evil.txt"))
 

@@ -124,6 +124,18 @@ TEST_F(Service, DownloadsThePatchList)
         EXPECT_TRUE(DownloadPatchList(bad, error).empty()) << bad;
         EXPECT_EQ(error.rfind("Failed to download patch list from server", 0), 0u) << bad << ": " << error;
     }
+
+    // A URL that names some large file instead is refused before memory fills.
+    HANDLE big = CreateFileA((docroot_ + "\\client.zip").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(big, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 64ll * 1024 * 1024 + 1;
+    const bool sized = SetFilePointerEx(big, end, nullptr, FILE_BEGIN) && SetEndOfFile(big);
+    CloseHandle(big);
+    ASSERT_TRUE(sized);
+    EXPECT_TRUE(DownloadPatchList(url_ + "/client.zip", error).empty());
+    EXPECT_EQ(error, "Failed to download patch list from server (the list is too large).");
 }
 
 TEST_F(Service, DownloadsAPatchWithProgressPerBlock)
