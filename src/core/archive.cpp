@@ -398,16 +398,34 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
     return allWritten;
 }
 
-bool IsIntactZipArchive(const std::string& archive)
+namespace {
+
+// Opens the archive and reads its central directory; false as well when
+// extraction would refuse one of its names, which would fail it on every try.
+bool ReadAcceptedDirectory(const std::string& archive, UniqueHandle& file, ZipDirectoryLocation& where,
+                           std::vector<ZipEntry>& entries)
 {
-    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
+    file = OpenForReading(ToWide(archive, CP_ACP));
+    std::vector<PlannedEntry> plan;
+    return file && ReadCentralDirectory(file.Get(), where, entries) && PlanZipEntries(entries, L".", plan);
+}
+
+}  // namespace
+
+bool HasZipDirectory(const std::string& archive)
+{
+    UniqueHandle file;
     ZipDirectoryLocation where;
     std::vector<ZipEntry> entries;
-    if (!file || !ReadCentralDirectory(file.Get(), where, entries)) return false;
-    // An archive whose names extraction refuses would fail the same way on
-    // every later try.
-    std::vector<PlannedEntry> plan;
-    if (!PlanZipEntries(entries, L".", plan)) return false;
+    return ReadAcceptedDirectory(archive, file, where, entries);
+}
+
+bool IsIntactZipArchive(const std::string& archive)
+{
+    UniqueHandle file;
+    ZipDirectoryLocation where;
+    std::vector<ZipEntry> entries;
+    if (!ReadAcceptedDirectory(archive, file, where, entries)) return false;
     ZipExtractor extractor(file.Get(), where);
     DiscardOutput nowhere;
     for (const ZipEntry& e : entries)

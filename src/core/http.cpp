@@ -4,7 +4,6 @@
 #include "core/handles.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 const char* const kUserAgent = "QVX-Launcher/1.0";
@@ -50,18 +49,36 @@ uint64_t ExistingFileSize(const std::string& path)
     return static_cast<uint64_t>(size.QuadPart);
 }
 
-// Copies the body into the output stream, one progress report per block.
-void TransferBody(HINTERNET request, std::ofstream& output, uint64_t done, uint64_t total,
+// Opens the output to be appended to or emptied. OPEN_ALWAYS, because
+// CREATE_ALWAYS refuses a hidden file; the position is 64-bit, so a resumed
+// file beyond 4 GiB is appended to at its end.
+UniqueHandle OpenOutput(const std::string& path, bool appending)
+{
+    UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return file;
+    const LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file.Get(), zero, nullptr, appending ? FILE_END : FILE_BEGIN) ||
+        (!appending && !SetEndOfFile(file.Get())))
+        file.Reset();
+    return file;
+}
+
+// Copies the body into the output, one progress report per block. False when
+// a write fails (a full disk): the rest of the body is not fetched for nothing.
+bool TransferBody(HINTERNET request, HANDLE output, uint64_t done, uint64_t total,
                   const std::string& label, const ProgressCallback& progress)
 {
     std::vector<char> buffer(kFileBlockSize);
     DWORD got = 0;
     while (InternetReadFile(request, buffer.data(), kFileBlockSize, &got) && got > 0) {
-        output.write(buffer.data(), got);
+        DWORD written = 0;
+        if (!WriteFile(output, buffer.data(), got, &written, nullptr) || written != got) return false;
         done += got;
         if (progress) progress(DownloadProgressText(label, done, total),
                                DownloadProgressPercent(done, total), done, total);
     }
+    return true;
 }
 
 }  // namespace
@@ -148,10 +165,8 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
         const bool appending = statusKnown && status == 206 && offset != 0;
         const uint64_t total = appending ? length + offset : length;
 
-        std::ofstream output(path, appending ? std::ios::binary | std::ios::app
-                                             : std::ios::binary | std::ios::trunc);
-        if (!output.is_open()) return false;
-        TransferBody(request.Get(), output, appending ? offset : 0, total, label, progress);
-        return true;
+        UniqueHandle output = OpenOutput(path, appending);
+        if (!output) return false;
+        return TransferBody(request.Get(), output.Get(), appending ? offset : 0, total, label, progress);
     }
 }

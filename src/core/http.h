@@ -26,8 +26,8 @@ bool DownloadToString(HINTERNET session, const char* url, std::string& out);
 
 // Fetches url into path, resuming from an existing file when resume is set
 // (a resumed request answered 416 starts the file over once). True when the
-// output was opened and the body copied; the file may still be short, so
-// callers verify its CRC-32.
+// output was opened and the body copied without a write error; a transfer
+// that broke off still leaves the file short, so callers verify its CRC-32.
 bool DownloadFile(HINTERNET session, const std::string& url, const std::string& path,
                   const std::string& label, const ProgressCallback& progress, bool resume);
 

@@ -18,22 +18,26 @@ void Report(const ProgressCallback& progress, const std::string& text, float per
     if (progress) progress(text, percent, 0, 0);
 }
 
-// A transfer that broke off leaves fewer bytes than the server announced. It
-// is a failed download, not an archive to extract: extracting would fail and
-// delete it, and the next start would fetch the whole client again instead of
-// resuming from what arrived.
+// A transfer that broke off leaves fewer bytes than the server announced, or
+// none at all when it broke before the first block. It is a failed download,
+// not an archive to extract: extracting would fail and delete it, and the next
+// start would fetch the whole client again instead of resuming from what
+// arrived. More bytes than announced (a resumed answer without a length) are
+// no proof either.
 bool DownloadWholeClient(HINTERNET session, const std::string& url, const std::string& zip,
                          const ProgressCallback& progress)
 {
+    bool arrived = false;
     uint64_t done = 0, total = 0;
     const ProgressCallback watch = [&](const std::string& text, float percent, uint64_t d,
                                        uint64_t t) {
+        arrived = true;
         done = d;
         total = t;
         if (progress) progress(text, percent, d, t);
     };
     if (!DownloadFile(session, url, zip, "Full Client Archive", watch, true)) return false;
-    return total == 0 || done >= total;
+    return arrived && (total == 0 || done == total);
 }
 
 bool IsClientInstalled(const std::string& dir)
@@ -73,8 +77,9 @@ bool LegacyBaseCheck(HINTERNET session, const std::string& manifestUrl,
     const std::string zip = dir + "\\temp_client.zip";
     Report(progress, "Downloading full game client (~5.1 GB)...", 0);
     // An archive kept whole from a failed extraction would only get a 416 to
-    // its range request; a partial one is continued.
-    if (!IsIntactZipArchive(zip) && !DownloadWholeClient(session, fullClientUrl, zip, progress)) {
+    // its range request; a partial one (no directory at its end yet) is
+    // continued. Extraction checks the entries' data.
+    if (!HasZipDirectory(zip) && !DownloadWholeClient(session, fullClientUrl, zip, progress)) {
         error = "Failed to download full game client from server.";
         return false;
     }

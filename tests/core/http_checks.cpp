@@ -42,6 +42,32 @@ std::string Pattern(size_t size, int seed)
     return s;
 }
 
+// A sparse file: zeros up to offset, then tail.
+bool WriteSparse(const std::string& path, uint64_t offset, const std::string& tail)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD written = 0;
+    return f && SetFilePointerEx(f.Get(), at, nullptr, FILE_BEGIN) &&
+           ::WriteFile(f.Get(), tail.data(), DWORD(tail.size()), &written, nullptr) && written == tail.size();
+}
+
+std::string ReadAt(const std::string& path, uint64_t offset, size_t size)
+{
+    UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    std::string data(size, '\0');
+    DWORD got = 0;
+    if (!f || !SetFilePointerEx(f.Get(), at, nullptr, FILE_BEGIN) ||
+        !::ReadFile(f.Get(), &data[0], DWORD(size), &got, nullptr))
+        return std::string();
+    data.resize(got);
+    return data;
+}
+
 struct Report {
     std::string text;
     float percent;
@@ -151,6 +177,32 @@ TEST_F(Transfers, ResumeAppendsTheRangeTheServerSends)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\" 206 500 \"bytes=1000-\" \"QVX-Launcher/1.0\""), std::string::npos)
         << lines[0];
+}
+
+// The full client archive is larger than 4 GiB: a resumed part of that size
+// is appended to at its end, not over its first bytes.
+TEST_F(Transfers, ResumeBeyondFourGiBAppendsAtTheEnd)
+{
+    const uint64_t base = 4ull << 30;
+    const std::string tail = Pattern(1500, 8);
+    const std::string served = Env("VERANDEL_DOCROOT") + "\\big.zip";
+    cleanup_.push_back(served);
+    ASSERT_TRUE(WriteSparse(served, base, tail));
+    const std::string part = Local("big.zip.part");
+    ASSERT_TRUE(WriteSparse(part, base, tail.substr(0, 1000)));
+
+    ASSERT_TRUE(Download(Env("VERANDEL_HTTP_URL") + "/big.zip", part, true));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(part.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ((uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow, base + 1500);
+    EXPECT_EQ(ReadAt(part, base, 1500), tail);
+    EXPECT_EQ(ReadAt(part, 0, 500), std::string(500, '\0'));
+    ASSERT_FALSE(reports_.empty());
+    EXPECT_EQ(reports_.back().done, base + 1500);
+    EXPECT_EQ(reports_.back().total, base + 1500);
+    const auto lines = AccessLines("big.zip", 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\" 206 500 \"bytes=4294968296-\""), std::string::npos) << lines[0];
 }
 
 TEST_F(Transfers, ServerIgnoringRangeRestartsTheFile)

@@ -283,8 +283,17 @@ class FullClientScenario(SyncCase):
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
         archive = self.serve_client({"Quillfen_Full/data.grf": (2 << 20,),
                                      "Quillfen_Full/qvx.dll": b"client dll"})
-        cut = 1000
         doc = json.loads(self.read("config.json"))
+        # Broken off before the first block: no archive to extract either.
+        doc["full_client_url"] = (self.svc.fault_url + "/cut/downloads/files/"
+                                  "Quillfen_Full_Client.zip?send=0")
+        self.put("config.json", json.dumps(doc).encode())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "FAILED File integrity validation error: "
+                                 "Failed to download full game client from server.")
+        self.assertFalse(os.path.exists(self.path("data.grf")))
+
+        cut = 1000
         doc["full_client_url"] = (self.svc.fault_url + "/cut/downloads/files/"
                                   "Quillfen_Full_Client.zip?send=%d" % cut)
         self.put("config.json", json.dumps(doc).encode())
