@@ -291,6 +291,9 @@ private:
 // attempt, and comes back when that attempt fails too.
 bool MoveOverTarget(const char* staged, const std::string& target, TargetFile& place)
 {
+    // A folder in the file's place is never moved aside: it may hold the
+    // player's files, and a ".old" folder would be cleaned up with them.
+    if (IsDirectory(GetFileAttributesA(target.c_str()))) return false;
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExA(staged, target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     if (!Exists(GetFileAttributesA(target.c_str()))) return false;

@@ -47,7 +47,7 @@ PatchedHashes LoadPatchedHashes(const std::string& path)
     return ParsePatchedHashes(text);
 }
 
-void RecordPatchedFile(const std::string& relativePath, uint32_t version)
+bool RecordPatchedFile(const std::string& relativePath, uint32_t version)
 {
     const std::string dir = GetLauncherDir();
     const std::string normalized = NormalizeRelPath(relativePath);
@@ -56,19 +56,27 @@ void RecordPatchedFile(const std::string& relativePath, uint32_t version)
     std::replace(rel.begin(), rel.end(), '/', '\\');
 
     // The validation checks realm profile files in the Legacy profile, so a
-    // live launcher keeps that copy in step and records its checksum.
+    // live launcher keeps that copy in step and records its checksum. Only a
+    // profile that is there already: one begun by a patch would hold that
+    // patch's files alone, and activating it would take every other System
+    // file from the game directory.
     std::string checked = dir + "\\" + rel;
-    if (!IsTestLauncher() && IsRealmProfileFile(key)) {
+    const DWORD profile = GetFileAttributesA((dir + "\\profiles\\legacy\\System").c_str());
+    if (!IsTestLauncher() && IsRealmProfileFile(key) && profile != INVALID_FILE_ATTRIBUTES &&
+        (profile & FILE_ATTRIBUTE_DIRECTORY)) {
         const std::string legacy = dir + "\\profiles\\legacy\\" + rel;
-        if (GetFileAttributesA(checked.c_str()) != INVALID_FILE_ATTRIBUTES) LinkOrCopyFile(checked, legacy);
+        // A stale copy there would be checked, recorded and activated over the
+        // patched file.
+        if (GetFileAttributesA(checked.c_str()) != INVALID_FILE_ATTRIBUTES && !LinkOrCopyFile(checked, legacy))
+            return false;
         checked = legacy;
     }
     std::string crc;
     uint64_t size = 0;
-    if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return;
+    if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return false;
 
     const std::string path = dir + "\\" + PatchedHashesFileName();
     PatchedHashes records = LoadPatchedHashes(path);
     records[key] = PatchedHashEntry{version, ToLower(crc)};
-    ReplaceFileContents(path, FormatPatchedHashes(records), true);
+    return ReplaceFileContents(path, FormatPatchedHashes(records), true);
 }

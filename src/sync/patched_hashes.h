@@ -17,7 +17,9 @@ using PatchedHashes = std::map<std::string, PatchedHashEntry>;
 const char* PatchedHashesFileName();
 
 PatchedHashes LoadPatchedHashes(const std::string& path);
-void RecordPatchedFile(const std::string& relativePath, uint32_t version);
+// False when no record could be saved: the file cannot be read, its Legacy
+// profile copy cannot be made, or the records file cannot be written.
+bool RecordPatchedFile(const std::string& relativePath, uint32_t version);
 
 // The records as text (no file access).
 PatchedHashes ParsePatchedHashes(const std::string& text);

@@ -102,6 +102,16 @@ struct Validation {
     }
 };
 
+// A file that a patch later than the manifest wrote gets the manifest's
+// older copy: the level must come down for that patch to come again.
+void NoteRolledBackFile(Validation& v, const std::string& key)
+{
+    auto it = v.patched.find(key);
+    if (it == v.patched.end() || v.manifestVersion >= it->second.version) return;
+    v.rollback = true;
+    v.lowestRolledBack = std::min(v.lowestRolledBack, it->second.version);
+}
+
 // True when a patched-file record explains the local checksum.
 bool AcceptPatchedFile(Validation& v, const std::string& p, const std::string& key,
                        const std::string& checksum)
@@ -115,10 +125,7 @@ bool AcceptPatchedFile(Validation& v, const std::string& p, const std::string& k
                 std::to_string(record.version) + " hash (" + checksum + ").");
         return true;
     }
-    if (v.manifestVersion < record.version) {
-        v.rollback = true;
-        v.lowestRolledBack = std::min(v.lowestRolledBack, record.version);
-    }
+    NoteRolledBackFile(v, key);
     return false;
 }
 
@@ -140,15 +147,19 @@ void CheckEntry(Validation& v, const ManifestEntry& entry, size_t index, size_t 
     LocalFileInfo info;
     if (!QueryLocalFile(local, info)) {
         if (legacy) {
+            // A root copy that a patch wrote is as good as the manifest's:
+            // downloading the older copy into the profile would put it over
+            // the patched file at the next Legacy launch.
             const std::string root = v.dir + "\\" + rel;
             std::string rootCrc;
             uint64_t rootSize = 0;
             if (ComputeFileCrc32(root, rootCrc, rootSize, ProgressCallback(), "", 0, 0) &&
-                rootCrc == entry.crc32 && LinkOrCopyFile(root, local)) {
+                (rootCrc == entry.crc32 || AcceptPatchedFile(v, p, key, rootCrc)) && LinkOrCopyFile(root, local)) {
                 LogLine("[INFO] Migrated matching local file into profiles/legacy: " + p);
                 return;
             }
         }
+        NoteRolledBackFile(v, key);
         LogLine("[INFO] Missing file: " + p + " -> queued for download.");
         v.queue.push_back(entry);
         return;

@@ -115,6 +115,17 @@ TEST(MoveFileIntoPlace, MissingSourceLeavesTheTarget)
     EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, std::string>{{"file.bin", "good"}}));
 }
 
+TEST(MoveFileIntoPlace, AFolderInTheFilesPlaceStays)
+{
+    ScratchDir dir("move-folder");
+    CreateDirectoryA((dir / "file.bin").c_str(), nullptr);
+    WriteBytes(dir / "file.bin\\mine.txt", "player's");
+    WriteBytes(dir / "file.bin.part", "new");
+    EXPECT_FALSE(MoveFileIntoPlace(dir / "file.bin.part", dir / "file.bin"));
+    EXPECT_EQ(Tree(dir.Path()), (std::map<std::string, std::string>{
+                                    {"file.bin", "<dir>"}, {"file.bin\\mine.txt", "player's"}, {"file.bin.part", "new"}}));
+}
+
 TEST(MoveFileIntoPlace, BusyTargetGoesToOld)
 {
     ScratchDir dir("move-busy");

@@ -131,6 +131,7 @@ class ValidationScenario(SyncCase):
             (0, 15, 12, damaged, 11),   # no base version: level drops below the patch
             (0, 15, None, damaged, 15),  # no record: nothing claims a patch
             (10, 9, 11, patched, 10),   # the patch is not installed yet: replaced
+            (10, 12, 11, None, 10),     # gone: the manifest's copy comes, so must the patch
         ]
         for m, level, record, local, after in cases:
             with self.subTest(manifest=m, level=level, record=record, local=local):
@@ -138,7 +139,8 @@ class ValidationScenario(SyncCase):
                 self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=m))
                 self.serve("patcher/client/x.txt", base)
                 self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
-                self.put("x.txt", local)
+                if local is not None:
+                    self.put("x.txt", local)
                 self.put("main.inf", patch_version_bytes(level))
                 if record is not None:
                     self.put("patched_hashes.dat", b"x.txt|%d|%s\n" % (record, crc(patched).encode()))
@@ -148,6 +150,25 @@ class ValidationScenario(SyncCase):
                 self.assertEqual(self.read("x.txt"), patched if after == level and local == patched
                                  else base)
 
+
+    def test_patched_realm_files_move_into_a_new_legacy_profile(self):
+        # Patches wrote System/a.lua while there was no Legacy profile: the
+        # profile takes the patched file, not the manifest's older copy.
+        base = b"a = 'base'\n"
+        patched = b"a = 'patch 11'\n"
+        self.serve("patcher/manifest.json", manifest([("System/a.lua", base)], patch_version=10))
+        self.serve("patcher/client/System/a.lua", base)
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        self.put("System/a.lua", patched)
+        self.put("main.inf", patch_version_bytes(12))
+        self.put("patched_hashes.dat", b"system/a.lua|11|%s\n" % crc(patched).encode())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v12).")
+        self.assertGameFile("profiles/legacy/System/a.lua", patched)
+        self.assertEqual(os.stat(self.path("System/a.lua")).st_ino,
+                         os.stat(self.path("profiles/legacy/System/a.lua")).st_ino)
+        self.assertNotIn("/patcher/client/System/a.lua", get_paths(self.requests()))
+        self.assertPatchVersion(12)
 
     def test_user_files_stay_unless_small_or_empty(self):
         server = b"-- server copy\n"
@@ -253,13 +274,13 @@ class FullClientScenario(SyncCase):
         self.assertEqual(os.path.getsize(self.path("data.grf")), self.DATA_GRF_SIZE)
         self.assertGameFile("qvx.dll", b"client dll" * 100)
         self.assertGameFile("System/itemInfo.lua", b"tbl = { patched = 223 }\n")
-        self.assertGameFile("profiles/legacy/System/itemInfo.lua", b"tbl = { patched = 223 }\n")
         self.assertGameFile("notes_222.txt", b"patch notes 222\n")
         self.assertGameFile("textures/x.bmp", b"BM223")
+        # No Legacy profile is begun from a patch's files alone: activated, it
+        # would take every other System file away.
         self.assertGameFiles([
             LIVE_LAUNCHER, "data.grf", "qvx.dll", "System/itemInfo.lua", "main.inf",
-            "notes_222.txt", "textures/x.bmp", "patched_hashes.dat",
-            "profiles/legacy/System/itemInfo.lua"])
+            "notes_222.txt", "textures/x.bmp", "patched_hashes.dat"])
         self.assertPatchVersion(223)
         self.assertEqual(self.patched_records(), {
             "notes_222.txt": (222, crc(b"patch notes 222\n")),

@@ -90,6 +90,8 @@ TEST(ParseManifest, DropsEntriesThatWouldLeaveTheGameDirectory)
         "/" + tag + "/abs.txt",        "\\\\" + tag + "\\\\abs",   "C:\\\\" + tag + ".exe",
         "c:" + tag + ".txt",           "\\\\\\\\srv\\\\" + tag,    "//srv/" + tag,
         tag + ".txt:stream",           "./",                       ".\\\\",
+        // Names that Windows reads as another key: a user file's rule would miss them.
+        "savedata/" + tag + ".lua.",   "savedata/" + tag + ".lua ", "savedata/./" + tag,
     };
     std::string text = R"({"patch_version": 5, "files": [{"path": "keep/a.txt", "crc32": "A1"},)";
     for (const std::string& p : unsafe) text += R"({"path": ")" + p + R"(", "crc32": "ff"},)";

@@ -118,18 +118,21 @@ TEST(RecordFiles, WrittenInTextModeThroughARename)
 }
 
 // Runs in a copy of this program: records every "path|version" line of
-// scenario.txt beside it.
+// scenario.txt beside it, and writes a "1" or "0" per result to
+// scenario_result.txt.
 TEST(RecordsChild, DISABLED_RecordScenario)
 {
     const std::string scenario = ReadBytes(LauncherDir() + "\\scenario.txt");
+    std::string results;
     size_t start = 0;
     while (start < scenario.size()) {
         size_t end = scenario.find('\n', start);
         std::string line = scenario.substr(start, end - start);
         start = end == std::string::npos ? scenario.size() : end + 1;
         size_t bar = line.find('|');
-        RecordPatchedFile(line.substr(0, bar), uint32_t(std::stoul(line.substr(bar + 1))));
+        results += RecordPatchedFile(line.substr(0, bar), uint32_t(std::stoul(line.substr(bar + 1)))) ? '1' : '0';
     }
+    WriteBytes(LauncherDir() + "\\scenario_result.txt", results);
 }
 
 // Runs in a copy: ReadPatchVersion of the path in version_path.txt, result
@@ -144,6 +147,9 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
 {
     ScratchDir dir("patched");
     CreateDirectoryA((dir / "System").c_str(), nullptr);
+    CreateDirectoryA((dir / "profiles").c_str(), nullptr);
+    CreateDirectoryA((dir / "profiles\\legacy").c_str(), nullptr);
+    CreateDirectoryA((dir / "profiles\\legacy\\System").c_str(), nullptr);
     CreateDirectoryA((dir / "data").c_str(), nullptr);
     WriteBytes(dir / "System\\A.lua", "print('patched')\n");
     WriteBytes(dir / "data\\b.txt", "b after patch\n");
@@ -156,6 +162,7 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
                "missing.txt|311");         // not on disk: no record
     ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
 
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "11110");
     EXPECT_EQ(ReadBytes(dir / "patched_hashes.dat"),
               "data/b.txt|299|" + Crc("b after patch\n") + "\r\n"
               "qvx_patch.grf.old|310|" + Crc("old grf\n") + "\r\n"
@@ -165,6 +172,34 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
     EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\qvx_patch.grf.old"));
     EXPECT_FALSE(PathExists(dir / "patched_hashes_test.dat"));
     EXPECT_FALSE(PathExists(dir / "patched_hashes.dat.tmp"));
+}
+
+// Without a Legacy profile the record covers the game directory's file, and
+// no profile is begun; a record that cannot be saved is reported.
+TEST(RecordPatchedFile, NoProfileIsBegunAndAFailedSaveIsReported)
+{
+    ScratchDir dir("patched-noprofile");
+    CreateDirectoryA((dir / "System").c_str(), nullptr);
+    WriteBytes(dir / "System\\A.lua", "print('patched')\n");
+    WriteBytes(dir / "qvx_patch.grf", "grf 305\n");
+    WriteBytes(dir / "scenario.txt", "System\\A.lua|305\nqvx_patch.grf|305");
+    ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "11");
+    EXPECT_EQ(ReadBytes(dir / "patched_hashes.dat"),
+              "qvx_patch.grf|305|" + Crc("grf 305\n") + "\r\nsystem/a.lua|305|" + Crc("print('patched')\n") +
+                  "\r\n");
+    EXPECT_FALSE(PathExists(dir / "profiles"));
+
+    // A records file held open without sharing cannot be replaced.
+    HANDLE held = CreateFileA((dir / "patched_hashes.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    WriteBytes(dir / "scenario.txt", "System\\A.lua|306");
+    const int exitCode = RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario");
+    CloseHandle(held);
+    ASSERT_EQ(exitCode, 0);
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "0");
+    EXPECT_NE(ReadBytes(dir / "patched_hashes.dat").find("system/a.lua|305|"), std::string::npos);
 }
 
 TEST(RecordPatchedFile, TestLauncherKeepsItsOwnFileAndNoProfileCopy)
