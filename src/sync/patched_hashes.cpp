@@ -73,7 +73,10 @@ bool RecordPatchedFile(const std::string& relativePath, uint32_t version)
     }
     std::string crc;
     uint64_t size = 0;
-    if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return false;
+    // A file that cannot be read gets no record, as before; that includes a
+    // listed name the code page cannot spell, which must not fail a patch
+    // that installed.
+    if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return true;
 
     const std::string path = dir + "\\" + PatchedHashesFileName();
     PatchedHashes records = LoadPatchedHashes(path);

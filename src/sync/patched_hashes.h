@@ -17,8 +17,8 @@ using PatchedHashes = std::map<std::string, PatchedHashEntry>;
 const char* PatchedHashesFileName();
 
 PatchedHashes LoadPatchedHashes(const std::string& path);
-// False when no record could be saved: the file cannot be read, its Legacy
-// profile copy cannot be made, or the records file cannot be written.
+// False when the Legacy profile copy or the records file cannot be written.
+// A file that cannot be read is left without a record.
 bool RecordPatchedFile(const std::string& relativePath, uint32_t version);
 
 // The records as text (no file access).

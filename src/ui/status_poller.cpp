@@ -14,6 +14,9 @@ namespace {
 constexpr int kStatusPollWaitSeconds = 180;
 constexpr DWORD kStatusTimeoutMs = 3500;  // connect and receive, per request
 constexpr DWORD kStatusReadBlock = 1024;
+// Status documents are a few hundred bytes; a wrong address that streams a
+// large or endless body must not fill the memory of a thread that cannot fail.
+constexpr size_t kStatusBodyLimit = 1024 * 1024;
 
 bool RealmOnline(HINTERNET inet, const std::string& url)
 {
@@ -53,7 +56,8 @@ bool FetchStatusUrl(HINTERNET inet, const std::string& url, std::string& body)
     body.clear();
     char block[kStatusReadBlock];
     DWORD got = 0;
-    while (InternetReadFile(request.Get(), block, sizeof block, &got) && got > 0)
+    while (body.size() < kStatusBodyLimit && InternetReadFile(request.Get(), block, sizeof block, &got) &&
+           got > 0)
         body.append(block, got);
     return true;
 }

@@ -162,7 +162,7 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
                "missing.txt|311");         // not on disk: no record
     ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
 
-    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "11110");
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "11111");
     EXPECT_EQ(ReadBytes(dir / "patched_hashes.dat"),
               "data/b.txt|299|" + Crc("b after patch\n") + "\r\n"
               "qvx_patch.grf.old|310|" + Crc("old grf\n") + "\r\n"

@@ -96,6 +96,13 @@ TEST(FetchStatusUrl, AnOpenedRequestIsAnAnswerWhateverItsStatus)
     EXPECT_TRUE(FetchStatusUrl(inet.Get(), Url("/fetch_large.json"), body));
     EXPECT_EQ(body, large);  // read whole across 1024-byte blocks
 
+    // A body far larger than any status document is read no further than 1 MiB.
+    Serve("fetch_huge.json", std::string(3 << 20, 'y') + R"("login":true)");
+    EXPECT_TRUE(FetchStatusUrl(inet.Get(), Url("/fetch_huge.json"), body));
+    EXPECT_GE(body.size(), size_t(1) << 20);
+    EXPECT_LT(body.size(), (size_t(1) << 20) + 1024);
+    EXPECT_FALSE(HasOnlineMarker(body));
+
     body = "old";
     EXPECT_TRUE(FetchStatusUrl(inet.Get(), Url("/no_such_page.json"), body));
     EXPECT_NE(body, "old");  // the error page replaced it
