@@ -562,6 +562,21 @@ class FaultScenario(SyncCase):
                 self.assertGameFiles([LIVE_LAUNCHER, "main.inf", "qvx.dll"], optional=["a.txt"])
                 self.assertNotIn("/patcher/patch_12.txt", get_paths(self.requests()[before:]))
 
+    def test_patch_whose_records_cannot_be_saved_is_not_installed(self):
+        # Without its record the next validation would put the manifest's copy
+        # back under a level that claims the patch (and a "stop" patch would
+        # then be installed and restarted into for ever).
+        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")], patch_version=10))
+        self.serve("patcher/client/qvx.dll", b"dll")
+        self.serve("patcher/patch_qvx.txt", b"11 qvx.dll stop\n")
+        self.serve("patcher/qvx.dll", b"dll of patch 11")
+        self.put("main.inf", patch_version_bytes(10))
+        os.makedirs(self.path("patched_hashes.dat.tmp"))
+        result, lines = self.run_launcher(max_starts=1)
+        self.assertEqual(result, "FAILED Update error: Failed to record patched file: qvx.dll")
+        self.assertNotIn("[progress] Launcher updated. Restarting...", lines)
+        self.assertPatchVersion(10)
+
     def test_unwritable_version_file_fails_instead_of_restarting(self):
         self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
         self.serve("patcher/client/qvx.dll", b"dll")
