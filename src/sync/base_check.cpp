@@ -22,8 +22,8 @@ void Report(const ProgressCallback& progress, const std::string& text, float per
 // none at all when it broke before the first block. It is a failed download,
 // not an archive to extract: extracting would fail and delete it, and the next
 // start would fetch the whole client again instead of resuming from what
-// arrived. More bytes than announced (a resumed answer without a length) are
-// no proof either.
+// arrived. Without an announced length (the total is then 0, or only the
+// resumed offset) the archive's own directory at its end tells.
 bool DownloadWholeClient(HINTERNET session, const std::string& url, const std::string& zip,
                          const ProgressCallback& progress)
 {
@@ -37,7 +37,7 @@ bool DownloadWholeClient(HINTERNET session, const std::string& url, const std::s
         if (progress) progress(text, percent, d, t);
     };
     if (!DownloadFile(session, url, zip, "Full Client Archive", watch, true)) return false;
-    return arrived && (total == 0 || done == total);
+    return arrived && (done == total || ((total == 0 || done > total) && HasZipDirectory(zip)));
 }
 
 bool IsClientInstalled(const std::string& dir)

@@ -332,6 +332,22 @@ class FullClientScenario(SyncCase):
         client = [r for r in self.requests() if r[1] == "/downloads/files/Quillfen_Full_Client.zip"]
         self.assertEqual([(r[2], r[3]) for r in client], [("206", "bytes=%d-" % cut)])
 
+    def test_resumed_answer_without_a_length_is_taken_when_the_archive_is_whole(self):
+        # A proxy may stream the rest of the archive without announcing its
+        # length: the archive's own directory tells that it arrived whole.
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        archive = self.serve_client({"Quillfen_Full/data.grf": (2 << 20,),
+                                     "Quillfen_Full/qvx.dll": b"client dll"})
+        self.put("temp_client.zip", archive[:1000])
+        doc = json.loads(self.read("config.json"))
+        doc["full_client_url"] = (self.svc.fault_url + "/no-length-range/downloads/files/"
+                                  "Quillfen_Full_Client.zip")
+        self.put("config.json", json.dumps(doc).encode())
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertGameFile("qvx.dll", b"client dll")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+
     def test_failed_extraction_is_no_client_and_keeps_only_an_intact_archive(self):
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
         members = {"Quillfen_Full/data.grf": (2 << 20,), "Quillfen_Full/System/x.lua": b"x = 1\n"}

@@ -18,6 +18,9 @@ closes its connection. Paths:
                             whatever Range the request carries.
   /no-length/<file>         200 with the whole body and no Content-Length; the
                             close ends the body.
+  /no-length-range/<file>   as /no-length, but a "Range: bytes=N-" request
+                            gets 206 with the body from byte N on, still
+                            without a Content-Length (a proxy that streams).
 
 A missing file is a 404. Each request appends one line to the log file, in
 the same form as nginx's access log in service.py:
@@ -118,7 +121,7 @@ def _make_handler(server):
                 body = ("status %d\n" % code).encode()
                 self._head(code, len(body))
                 return code, self._send(body)
-            if mode not in ("cut", "stall", "ignore-range", "no-length"):
+            if mode not in ("cut", "stall", "ignore-range", "no-length", "no-length-range"):
                 self._head(404, 0)
                 return 404, 0
             body = server.body_for(rest, query)
@@ -129,6 +132,14 @@ def _make_handler(server):
                 self._head(200, len(body))
                 return 200, self._send(body)
             if mode == "no-length":
+                self._head(200, None)
+                return 200, self._send(body)
+            if mode == "no-length-range":
+                wanted = self.headers.get("Range", "")
+                start = wanted[len("bytes="):-1] if wanted.startswith("bytes=") and wanted.endswith("-") else ""
+                if start.isdigit() and 0 < int(start) < len(body):
+                    self._head(206, None)
+                    return 206, self._send(body[int(start):])
                 self._head(200, None)
                 return 200, self._send(body)
             if mode == "cut":
