@@ -1,5 +1,7 @@
 #include "core/archive_output.h"
 
+#include <mutex>
+#include <set>
 #include <utility>
 
 std::wstring ToWide(const std::string& text, UINT codePage)
@@ -62,21 +64,47 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
     other.temp_.clear();
 }
 
+namespace {
+
+// The temporary names this process has in use. One that is found on disk but
+// is not among them was left by an extraction that was cut off (the launcher
+// closed mid-way), and can be as large as the entry it was for.
+std::mutex g_stagedMutex;
+std::set<std::wstring> g_stagedNames;
+
+HANDLE CreateStagedName(const std::wstring& temp)
+{
+    return CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool NameWasTaken()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
 bool StagedFile::Create(const std::wstring& finalPath)
 {
     Discard();
     final_ = finalPath;
+    std::lock_guard<std::mutex> lock(g_stagedMutex);
     // CREATE_NEW: a temporary name never clobbers a file that is already there.
     for (unsigned n = 1; n < 1000; ++n) {
         std::wstring temp = finalPath + L".~x" + std::to_wstring(n);
-        HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        HANDLE h = CreateStagedName(temp);
+        if (h == INVALID_HANDLE_VALUE && NameWasTaken() && !g_stagedNames.count(temp) &&
+            DeleteFileW(temp.c_str()))
+            h = CreateStagedName(temp);  // a leftover of a cut-off extraction
         if (h != INVALID_HANDLE_VALUE) {
             file_.Reset(h);
             temp_ = temp;
+            g_stagedNames.insert(temp);
             return true;
         }
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        if (!NameWasTaken()) return false;
     }
     return false;
 }
@@ -104,16 +132,26 @@ bool StagedFile::Close(const FILETIME* time)
 bool StagedFile::Place()
 {
     if (temp_.empty() || file_) return false;
-    bool ok = MoveOverTarget(temp_, final_);
-    if (ok) temp_.clear();
-    else Discard();
-    return ok;
+    if (!MoveOverTarget(temp_, final_)) {
+        Discard();
+        return false;
+    }
+    Forget();
+    return true;
 }
 
 void StagedFile::Discard()
 {
     file_.Reset();
     if (!temp_.empty()) DeleteFileW(temp_.c_str());
+    Forget();
+}
+
+void StagedFile::Forget()
+{
+    if (temp_.empty()) return;
+    std::lock_guard<std::mutex> lock(g_stagedMutex);
+    g_stagedNames.erase(temp_);
     temp_.clear();
 }
 

@@ -42,6 +42,8 @@ public:
     const std::wstring& FinalPath() const { return final_; }
 
 private:
+    void Forget();  // the temporary name is no longer in use
+
     UniqueHandle file_;
     std::wstring temp_;
     std::wstring final_;

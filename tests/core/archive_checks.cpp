@@ -344,6 +344,22 @@ TEST_F(Archives, HostileArchivesFailAndLeaveNothingBehind)
     }
 }
 
+// A launcher closed mid-extraction leaves its temporary files; extracting the
+// archive again takes their names over instead of leaving them for ever.
+TEST_F(Archives, LeftoversOfACutOffExtractionAreTakenOver)
+{
+    for (const char* name : {"zip_deflated.zip", "tar_ustar.rgz"}) {
+        SCOPED_TRACE(name);
+        RemoveTree(Wide(dest_));
+        CreateDirectoryA(dest_.c_str(), nullptr);
+        WriteAll(DestPath("a.txt.~x1"), std::string(100000, 'L'));
+        ASSERT_TRUE(ExtractArchive(Good(name), dest_, nullptr));
+        auto tree = DestTree();
+        EXPECT_EQ(tree["a.txt"], "hello\n");
+        for (const auto& entry : tree) EXPECT_EQ(entry.first.find(".~x"), std::string::npos) << entry.first;
+    }
+}
+
 TEST_F(Archives, DamagedEntryLeavesTheExistingTarget)
 {
     WriteAll(DestPath("victim.txt"), "previous\n");
