@@ -57,6 +57,15 @@ bool PrepareAndSpawn(const std::string& clientExe, const std::string& clientArgs
     return false;
 }
 
+// A Season launch that cannot go on: logged as an error and shown.
+bool StopSeasonLaunch(std::string& error, const char* reason, const char* box)
+{
+    error = reason;
+    LogLine("[ERROR] " + error);
+    ShowActionMessageBox(nullptr, box, kLaunchErrorTitle, MB_ICONERROR);
+    return false;
+}
+
 }  // namespace
 
 bool PlayLegacy(const std::string& clientExe, const std::string& clientArgs, std::string& error)
@@ -80,25 +89,15 @@ bool PlaySeason(const std::string& clientExe, const std::string& clientArgs, std
     WriteDataIni("season");
     WriteClientInfo("season");
     const RealmActivation activation = ActivateRealm("season");
-    if (activation == RealmActivation::ProfileMissing) {
-        error = "Season realm profile files are missing.";
-        LogLine("[ERROR] " + error);
-        ShowActionMessageBox(nullptr,
-                             "Season realm files are missing from profiles\\season!\n\nPlease restart the launcher "
-                             "so it can download the Season realm files.",
-                             kLaunchErrorTitle, MB_ICONERROR);
-        return false;
-    }
-    if (activation == RealmActivation::ArchiveNotPlaced) {
-        // The profile is there; another program holds the active archive, so
-        // a new download would not help.
-        error = "Could not activate the Season realm archive qvx_patch.grf.";
-        LogLine("[ERROR] " + error);
-        ShowActionMessageBox(nullptr,
-                             "The Season realm archive could not be put in place as qvx_patch.grf!\n\nPlease close "
-                             "the game and any program using qvx_patch.grf, then try again.",
-                             kLaunchErrorTitle, MB_ICONERROR);
-        return false;
-    }
+    if (activation == RealmActivation::ProfileMissing)
+        return StopSeasonLaunch(error, "Season realm profile files are missing.",
+                                "Season realm files are missing from profiles\\season!\n\nPlease restart the "
+                                "launcher so it can download the Season realm files.");
+    // The profile is there; another program holds the active archive, so a
+    // new download would not help.
+    if (activation == RealmActivation::ArchiveNotPlaced)
+        return StopSeasonLaunch(error, "Could not activate the Season realm archive qvx_patch.grf.",
+                                "The Season realm archive could not be put in place as qvx_patch.grf!\n\nPlease "
+                                "close the game and any program using qvx_patch.grf, then try again.");
     return PrepareAndSpawn(clientExe, clientArgs, error, kSeasonFailureOpening, kSeasonTroubleshooting);
 }
