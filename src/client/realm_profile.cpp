@@ -6,16 +6,6 @@
 
 #include <windows.h>
 
-namespace {
-
-bool IsDirectoryPath(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-}  // namespace
-
 RealmActivation ActivateRealm(const std::string& mode)
 {
     const std::string dir = GetLauncherDir();

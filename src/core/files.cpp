@@ -432,6 +432,8 @@ void CreateParentDirectories(const std::string& path)
     CreateDirectoriesAbove(path, true);
 }
 
+bool IsDirectoryPath(const std::string& path) { return IsDirectory(GetFileAttributesA(path.c_str())); }
+
 bool MoveFileIntoPlace(const std::string& source, const std::string& target)
 {
     // Without a source the move cannot succeed: the target stays where it is.

@@ -31,6 +31,9 @@ enum class FileDeletion {
 // clearing its attributes) would act on what it points to.
 FileDeletion DeleteFileNotThroughLink(const std::string& path);
 
+// True when a directory (or a link to one) stands at path.
+bool IsDirectoryPath(const std::string& path);
+
 // Remove a directory and everything below it; links are never followed, and
 // removed only where the system removes the link itself.
 bool RemoveDirectoryTree(const std::string& directory);

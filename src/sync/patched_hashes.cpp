@@ -61,9 +61,7 @@ bool RecordPatchedFile(const std::string& relativePath, uint32_t version)
     // patch's files alone, and activating it would take every other System
     // file from the game directory.
     std::string checked = dir + "\\" + rel;
-    const DWORD profile = GetFileAttributesA((dir + "\\profiles\\legacy\\System").c_str());
-    if (!IsTestLauncher() && IsRealmProfileFile(key) && profile != INVALID_FILE_ATTRIBUTES &&
-        (profile & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!IsTestLauncher() && IsRealmProfileFile(key) && IsDirectoryPath(dir + "\\profiles\\legacy\\System")) {
         const std::string legacy = dir + "\\profiles\\legacy\\" + rel;
         // A stale copy there would be checked, recorded and activated over the
         // patched file.

@@ -30,12 +30,6 @@ bool HasChecksum(const std::string& path, const std::string& expected)
     return ComputeFileCrc32(path, crc, size, ProgressCallback(), "", 0, 0) && crc == expected;
 }
 
-bool IsDirectoryPath(const std::string& path)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Where one overlay entry lives on disk and on the service.
 struct OverlayFile {
     std::string shown;   // the normalised path, as logs and texts show it
