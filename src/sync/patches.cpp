@@ -1,6 +1,7 @@
 #include "sync/patches.h"
 
 #include "core/archive.h"
+#include "core/archive_output.h"
 #include "core/handles.h"
 #include "core/http.h"
 #include "core/identity.h"
@@ -24,22 +25,6 @@ void Report(const ProgressCallback& progress, const std::string& text, float per
 std::string InGameDir(const std::string& gameDir, const std::string& name)
 {
     return gameDir.empty() ? name : gameDir + "\\" + name;
-}
-
-// Moves a plain-file patch over its target; a busy target is moved aside to
-// ".old" first, and put back when the patch still cannot take its place.
-bool MovePatchIntoPlace(const std::string& temp, const std::string& target)
-{
-    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    // The rule is for a file in use; a folder of that name stays where it is.
-    const DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    const std::string old = target + ".old";
-    DeleteFileA(old.c_str());
-    const bool movedAside = MoveFileExA(target.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    if (movedAside) MoveFileExA(old.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
-    return false;
 }
 
 // An extraction that failed after moving the running launcher aside must not
@@ -70,7 +55,9 @@ bool InstallPatchFile(const std::string& gameDir, const std::string& file,
         if (!extracted) RestoreLauncherIfMissing();
         return extracted;
     }
-    if (!MovePatchIntoPlace(temp, InGameDir(gameDir, file))) {
+    // The extractors' busy-file rule: a file in use goes to ".old" and comes
+    // back when the patch still cannot take its place; a folder stays.
+    if (!MoveOverTarget(ToWide(temp, CP_ACP), ToWide(InGameDir(gameDir, file), CP_ACP))) {
         DeleteFileA(temp.c_str());
         return false;
     }
