@@ -19,8 +19,6 @@ constexpr size_t kBlock = 1 << 20;
 // The full client archive wraps everything in this folder; it is dropped so the
 // files land directly in the game directory.
 const char kFullClientPrefix[] = "Quillfen_Full\\";
-// ZIP's own code page for names without the UTF-8 flag.
-constexpr UINT kZipLegacyCodePage = 437;
 // A gzip header longer than this (its name and comment) is refused.
 constexpr size_t kGzipHeaderLimit = 256 * 1024;
 
@@ -61,18 +59,17 @@ struct PlannedEntry {
     std::string listName;  // relative name for the caller's list
 };
 
-// Entry names as UTF-8 when flagged or when they read as UTF-8 anyway (Info-ZIP
-// on Unix stores UTF-8 without the flag); other names are code page 437.
+// Entry names are UTF-8 only when the archive says so with its flag; any
+// other name is system code page bytes, as the Windows tools that make the
+// service's archives write them. Guessing from the bytes would misread names
+// that happen to be valid UTF-8.
 std::wstring ZipNameToWide(const ZipEntry& e)
 {
     if (e.name.empty()) return std::wstring();
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, e.name.data(), int(e.name.size()), nullptr, 0) > 0)
-        return ToWide(e.name, CP_UTF8);
-    if (!e.utf8Name) {
-        std::wstring w = ToWide(e.name, kZipLegacyCodePage);
-        if (!w.empty()) return w;
-    }
-    return std::wstring();
+    if (!e.utf8Name) return ToWide(e.name, CP_ACP);
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, e.name.data(), int(e.name.size()), nullptr, 0) <= 0)
+        return std::wstring();  // flagged, but not UTF-8: refused
+    return ToWide(e.name, CP_UTF8);
 }
 
 // Every name is checked before anything is written, so a hostile archive
@@ -253,15 +250,6 @@ private:
     bool failed_ = false;
 };
 
-// Names inside ".rgz" payloads are system code page bytes, but archives made on
-// Unix carry UTF-8: a name that reads as UTF-8 is taken as such.
-std::wstring PayloadNameToWide(const std::string& name)
-{
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), int(name.size()), nullptr, 0) > 0)
-        return ToWide(name, CP_UTF8);
-    return ToWide(name, CP_ACP);
-}
-
 // Files are staged as they come and placed only once the whole member has
 // proved sound (DEFLATE end, trailer CRC-32 and length).
 class StagingSink : public EntrySink {
@@ -304,7 +292,7 @@ private:
     // system will see it, after the code page conversion.
     static bool Resolve(const std::string& name, std::wstring& wide)
     {
-        wide = PayloadNameToWide(name);
+        wide = ToWide(name, CP_ACP);  // names are system code page bytes
         return !wide.empty() && IsSafeRelativePath(ToNarrow(wide, CP_UTF8));
     }
 

@@ -287,8 +287,8 @@ WalkResult WalkRecordStream(ByteSource& in, EntrySink& sink, WalkStats& stats)
     for (;;) {
         uint8_t type = 0;
         if (in.Read(&type, 1) == 0) return in.Failed() ? fault(WalkResult::Damaged) : WalkResult::Ok;
-        if (type == 'e') return WalkResult::Ok;
-        if (type != 'd' && type != 'f') return fault(WalkResult::Damaged);
+        // Any byte but a record's ends the stream, as 'e' does.
+        if (type != 'd' && type != 'f') return WalkResult::Ok;
         uint8_t len = 0;
         char raw[256];
         if (!ReadExact(in, &len, 1) || !ReadExact(in, reinterpret_cast<uint8_t*>(raw), len))
@@ -313,8 +313,7 @@ bool ReadsAsRecordStream(ByteSource& in)
     for (;;) {
         uint8_t type = 0;
         if (in.Read(&type, 1) == 0) return !in.Failed() && fileRecord;
-        if (type == 'e') return fileRecord;
-        if (type != 'd' && type != 'f') return false;
+        if (type != 'd' && type != 'f') return fileRecord;
         uint8_t len = 0;
         uint8_t name[256];
         if (!ReadExact(in, &len, 1) || !ReadExact(in, name, len)) return false;

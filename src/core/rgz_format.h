@@ -122,8 +122,9 @@ WalkResult WalkTar(ByteSource& payload, EntrySink& sink, WalkStats& stats);
 // payload may be a single file that happens to begin with a record byte.
 // A name or a write that fails is reported as such even then.
 WalkResult WalkRecordStream(ByteSource& payload, EntrySink& sink, WalkStats& stats);
-// True when the whole payload reads as records, with at least one file record,
-// closed by the end record or by the end of the payload. Writes nothing and
+// True when the payload reads as records, with at least one file record, up to
+// the end of the stream: a byte that begins no record ('e' among them) or the
+// end of the payload. Writes nothing and
 // checks no names: it tells whether a record that could not be written makes
 // the extraction fail, or the payload is a single file after all.
 bool ReadsAsRecordStream(ByteSource& payload);

@@ -165,13 +165,21 @@ protected:
         for (const std::string& n : names) out.insert(Utf8(Wide(n, CP_ACP)));
         return out;
     }
+    // The tree as archives made on Linux without ZIP's UTF-8 flag name it: its
+    // UTF-8 name bytes, read in the system code page.
+    static std::map<std::string, std::string> InCodePage(const std::map<std::string, std::string>& tree)
+    {
+        std::map<std::string, std::string> out;
+        for (const auto& [name, content] : tree) out[Utf8(Wide(name, CP_ACP))] = content;
+        return out;
+    }
 
     std::string fixtures_, root_, dest_;
 };
 
 TEST_F(Archives, ArchivesOfRealToolsReproduceTheTree)
 {
-    const auto source = SourceTree();
+    const auto source = InCodePage(SourceTree());
     for (const char* name : {"zip_deflated.zip", "zip_stored.zip", "zip_zip64.zip", "zip_descriptors.zip",
                              "tar_ustar.rgz", "tar_gnu.rgz", "tar_pax.rgz"}) {
         SCOPED_TRACE(name);
@@ -242,6 +250,12 @@ TEST_F(Archives, RecordStreamAndSingleFileMembers)
 
     RemoveTree(Wide(dest_));
     names.clear();
+    ASSERT_TRUE(ExtractArchive(Good("records_other_end.rgz"), dest_, &names));
+    EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{{"one.txt", "first\n"}, {"two.txt", "second\n"}}));
+    EXPECT_EQ(names, (std::vector<std::string>{"one.txt", "two.txt"}));
+
+    RemoveTree(Wide(dest_));
+    names.clear();
     ASSERT_TRUE(ExtractArchive(Good("single_named.rgz"), dest_, &names));
     EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{{"single.txt", "deep file\n"}}));
     EXPECT_EQ(names, std::vector<std::string>{"single.txt"});
@@ -266,9 +280,11 @@ TEST_F(Archives, RecordStreamAndSingleFileMembers)
 TEST_F(Archives, ListedNamesNeverLeaveTheDestination)
 {
     const std::string up = "\xef\xbc\x8e\xef\xbc\x8e\xef\xbc\xbc";  // U+FF0E U+FF0E U+FF3C, as UTF-8
-    const std::string written = "System/" + up + up + "evil.txt";
-    for (const char* name : {"zip_lookalike.zip", "tar_lookalike.rgz"}) {
+    // The ZIP entry carries the UTF-8 flag; the tar name is code page bytes.
+    for (const auto& [name, codePage] : {std::pair<const char*, UINT>{"zip_lookalike.zip", CP_UTF8},
+                                         std::pair<const char*, UINT>{"tar_lookalike.rgz", CP_ACP}}) {
         SCOPED_TRACE(name);
+        const std::string written = "System/" + Utf8(Wide(up + up + "evil.txt", codePage));
         RemoveTree(Wide(dest_));
         CreateDirectoryA(dest_.c_str(), nullptr);
         std::vector<std::string> names;
@@ -277,6 +293,44 @@ TEST_F(Archives, ListedNamesNeverLeaveTheDestination)
         ASSERT_EQ(names.size(), 1u);
         EXPECT_TRUE(IsSafeRelativePath(names[0])) << names[0];
         EXPECT_EQ(names[0].rfind("System\\", 0), 0u) << names[0];
+    }
+}
+
+// Names are system code page bytes in every container; only a ZIP entry with
+// the format's UTF-8 flag is read as UTF-8. Nothing is guessed from the bytes:
+// the "utf8" name is valid UTF-8 and still code page bytes without the flag.
+TEST_F(Archives, NamesAreCodePageBytesUnlessTheZipFlagSaysUtf8)
+{
+    const std::map<std::string, std::string> raw = {
+        {"cp949", "\xc7\xd1\xb1\xdb.txt"}, {"utf8", "caf\xc3\xa9.txt"}, {"cp1252", "caf\xe9.txt"}};
+    struct Case {
+        std::string archive;
+        std::string tag;
+        UINT codePage;
+        bool refused;
+    };
+    std::vector<Case> cases;
+    for (const auto& entry : raw)
+        for (const std::string kind : {"zip_", "tar_", "records_", "single_"})
+            cases.push_back({kind + entry.first + (kind == "zip_" ? ".zip" : ".rgz"), entry.first, CP_ACP, false});
+    cases.push_back({"zipflagged_utf8.zip", "utf8", CP_UTF8, false});
+    cases.push_back({"zipflagged_cp949.zip", "cp949", CP_UTF8, true});  // flagged, but not UTF-8
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.archive);
+        RemoveTree(Wide(dest_));
+        CreateDirectoryA(dest_.c_str(), nullptr);
+        std::vector<std::string> names;
+        const bool ok = ExtractArchive(fixtures_ + "\\names\\" + c.archive, dest_, &names);
+        if (c.refused) {
+            EXPECT_FALSE(ok);
+            EXPECT_TRUE(DestTree().empty());
+            continue;
+        }
+        EXPECT_TRUE(ok);
+        const std::string expected = Utf8(Wide(raw.at(c.tag), c.codePage));
+        EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{{expected, "named\n"}}));
+        EXPECT_EQ(Listed(names), std::set<std::string>{expected});
     }
 }
 

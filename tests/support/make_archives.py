@@ -126,6 +126,9 @@ def record_archives(good):
     stream = records(("d", b"recdir"), ("f", b"recdir/one.txt", b"first\n"),
                      ("f", b".\\two.txt", b"second\n"), ("e",)) + b"ignored after the end"
     write(os.path.join(good, "records.rgz"), gzip_member(stream))
+    # Any byte that begins no record ends the stream as 'e' does.
+    write(os.path.join(good, "records_other_end.rgz"), gzip_member(
+        records(("f", b"one.txt", b"first\n"), ("f", b"two.txt", b"second\n")) + b"X and then anything"))
     # A file that begins like a record with an unsafe name, whose data would
     # run past the end: no record stream, so the file itself.
     write(os.path.join(good, "single_record_lookalike.rgz"),
@@ -144,6 +147,35 @@ def lookalike_archives(good):
         info.size = len(b"lookalike\n")
         t.addfile(info, io.BytesIO(b"lookalike\n"))
     write(os.path.join(good, "tar_lookalike.rgz"), gzip_member(t_io.getvalue()))
+
+
+# Raw name bytes, for the name checks: Hangul in code page 949 (not UTF-8),
+# "cafe" with an e-acute in UTF-8 (also valid code page bytes), and the same in
+# code page 1252 (not UTF-8).
+NAME_BYTES = {
+    "cp949": b"\xc7\xd1\xb1\xdb.txt",
+    "utf8": b"caf\xc3\xa9.txt",
+    "cp1252": b"caf\xe9.txt",
+}
+
+
+def name_archives(names):
+    """One archive per container and name: names/<kind>_<tag>.<ext>, each
+    holding the single file <name> with the content b"named\n"."""
+    data = b"named\n"
+    for tag, raw in NAME_BYTES.items():
+        write(os.path.join(names, "zip_%s.zip" % tag), raw_zip([zip_entry(raw, data)]))
+        t_io = io.BytesIO()
+        with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT, encoding="latin-1") as t:
+            info = tarfile.TarInfo(raw.decode("latin-1"))
+            info.size = len(data)
+            t.addfile(info, io.BytesIO(data))
+        write(os.path.join(names, "tar_%s.rgz" % tag), gzip_member(t_io.getvalue()))
+        write(os.path.join(names, "records_%s.rgz" % tag), gzip_member(records(("f", raw, data), ("e",))))
+        write(os.path.join(names, "single_%s.rgz" % tag), gzip_member(data, raw))
+    # The format's own UTF-8 flag (bit 11): valid UTF-8, and bytes that are not.
+    write(os.path.join(names, "zipflagged_utf8.zip"), raw_zip([zip_entry(NAME_BYTES["utf8"], data, flags=0x800)]))
+    write(os.path.join(names, "zipflagged_cp949.zip"), raw_zip([zip_entry(NAME_BYTES["cp949"], data, flags=0x800)]))
 
 
 def zip_entry(name, data, crc=None, size=None, method=8, flags=0):
@@ -262,8 +294,8 @@ def hostile_archives(good, bad):
 def main():
     out = os.path.abspath(sys.argv[1])
     shutil.rmtree(out, ignore_errors=True)
-    tree, good, bad = (os.path.join(out, d) for d in ("tree", "good", "bad"))
-    for d in (tree, good, bad):
+    tree, good, bad, names = (os.path.join(out, d) for d in ("tree", "good", "bad", "names"))
+    for d in (tree, good, bad, names):
         os.makedirs(d)
     make_tree(tree)
     tool_archives(tree, good)
@@ -272,6 +304,7 @@ def main():
     lookalike_archives(good)
     zip64_all_fields(good)
     hostile_archives(good, bad)
+    name_archives(names)
 
 
 if __name__ == "__main__":
