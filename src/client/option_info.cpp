@@ -9,7 +9,7 @@ const char kMenuIconKey[] = "OptionInfoList[\"bShowMenuIcon\"]";
 const char kDeviceCountKey[] = "OptionInfoList[\"DEVICECNT\"]";
 
 // Everything up to and including "OptionInfoList["DEVICECNT"] = ".
-const char kOptionInfoDefaultHead[] =
+const char OptionInfoDefaultHead[] =
     "CmdOnOffList[\"/notrade\"] = 0\r\n"
     "CmdOnOffList[\"/noshift\"] = 0\r\n"
     "CmdOnOffList[\"/noctrl\"] = 1\r\n"
@@ -76,7 +76,7 @@ const char kOptionInfoDefaultHead[] =
     "OptionInfoList[\"DEVICECNT\"] = ";
 
 // Everything after the DEVICECNT digit.
-const char kOptionInfoDefaultTail[] =
+const char OptionInfoDefaultTail[] =
     "\r\n"
     "OptionInfoList[\"MODECNT\"] = 2\r\n"
     "OptionInfoList[\"SPRITEMODE\"] = 2\r\n"
@@ -95,8 +95,8 @@ const char kOptionInfoDefaultTail[] =
     "OptionInfoList[\"bExtendDamage\"] = 1\r\n"
     "OptionInfoList[\"bShowMapName\"] = 1\r\n";
 
-static_assert(sizeof(kOptionInfoDefaultHead) - 1 == 2148, "default head");
-static_assert(sizeof(kOptionInfoDefaultTail) - 1 == 627, "default tail");
+static_assert(sizeof(OptionInfoDefaultHead) - 1 == 2148, "default head");
+static_assert(sizeof(OptionInfoDefaultTail) - 1 == 627, "default tail");
 
 // The first CR or LF at or after pos; the end of the text when none follows.
 size_t LineEnd(const std::string& text, size_t pos)
@@ -118,9 +118,9 @@ size_t AssignmentOf(const std::string& text, size_t keyEnd)
 
 std::string OptionInfoDefaultText(char deviceDigit)
 {
-    std::string text = kOptionInfoDefaultHead;
+    std::string text = OptionInfoDefaultHead;
     text += deviceDigit;
-    text += kOptionInfoDefaultTail;
+    text += OptionInfoDefaultTail;
     return text;
 }
 

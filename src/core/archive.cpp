@@ -107,38 +107,16 @@ bool DosTimeToFileTime(uint16_t date, uint16_t time, FILETIME& out)
     return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &out);
 }
 
-// Where an entry's bytes go: a staged file, or nowhere when an archive is
-// only being checked.
-class EntryOutput {
-public:
-    virtual ~EntryOutput() = default;
-    virtual bool Write(const uint8_t* data, size_t n) = 0;
-};
-
-class StagedOutput : public EntryOutput {
-public:
-    explicit StagedOutput(StagedFile& file) : file_(file) {}
-    bool Write(const uint8_t* data, size_t n) override { return file_.Write(data, n); }
-
-private:
-    StagedFile& file_;
-};
-
-class DiscardOutput : public EntryOutput {
-public:
-    bool Write(const uint8_t*, size_t) override { return true; }
-};
-
 class ZipExtractor {
 public:
     ZipExtractor(HANDLE archive, const ZipDirectoryLocation& where)
         : archive_(archive), where_(where), in_(kBlock), out_(kBlock) {}
     // Streams the entry's data to out; true when it matched its size and CRC-32.
-    bool WriteEntry(const ZipEntry& e, EntryOutput& out);
+    bool WriteEntry(const ZipEntry& e, StagedFile& out);
 
 private:
-    bool Copy(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc);
-    bool Inflate(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc);
+    bool Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
+    bool Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
 
     HANDLE archive_;
     ZipDirectoryLocation where_;
@@ -146,7 +124,7 @@ private:
     std::vector<uint8_t> out_;
 };
 
-bool ZipExtractor::WriteEntry(const ZipEntry& e, EntryOutput& out)
+bool ZipExtractor::WriteEntry(const ZipEntry& e, StagedFile& out)
 {
     if (e.flags & 0x0001) return false;  // encrypted
     uint8_t header[kZipLocalHeaderSize];
@@ -162,7 +140,7 @@ bool ZipExtractor::WriteEntry(const ZipEntry& e, EntryOutput& out)
     return ok && crc == e.crc32;
 }
 
-bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc)
+bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
 {
     for (uint64_t left = e.compressedSize; left > 0;) {
         size_t n = left < kBlock ? size_t(left) : kBlock;
@@ -174,7 +152,7 @@ bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, EntryOutput& out, ui
     return true;
 }
 
-bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, EntryOutput& out, uint32_t& crc)
+bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
 {
     z_stream z{};
     if (inflateInit2(&z, -15) != Z_OK) return false;
@@ -375,8 +353,7 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
         FILETIME time;
         const bool haveTime = DosTimeToFileTime(p.entry->dosDate, p.entry->dosTime, time);
         StagedFile out;
-        StagedOutput sink(out);
-        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, sink) &&
+        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, out) &&
             out.Close(haveTime ? &time : nullptr) && out.Place()) {
             if (names) names->push_back(p.listName);
         } else {
@@ -386,39 +363,15 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
     return allWritten;
 }
 
-namespace {
-
-// Opens the archive and reads its central directory; false as well when
-// extraction would refuse one of its names, which would fail it on every try.
-bool ReadAcceptedDirectory(const std::string& archive, UniqueHandle& file, ZipDirectoryLocation& where,
-                           std::vector<ZipEntry>& entries)
-{
-    file = OpenForReading(ToWide(archive, CP_ACP));
-    std::vector<PlannedEntry> plan;
-    return file && ReadCentralDirectory(file.Get(), where, entries) && PlanZipEntries(entries, L".", plan);
-}
-
-}  // namespace
-
+// False as well when extraction would refuse one of the names, which would
+// fail it on every try.
 bool HasZipDirectory(const std::string& archive)
 {
-    UniqueHandle file;
+    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
     ZipDirectoryLocation where;
     std::vector<ZipEntry> entries;
-    return ReadAcceptedDirectory(archive, file, where, entries);
-}
-
-bool IsIntactZipArchive(const std::string& archive)
-{
-    UniqueHandle file;
-    ZipDirectoryLocation where;
-    std::vector<ZipEntry> entries;
-    if (!ReadAcceptedDirectory(archive, file, where, entries)) return false;
-    ZipExtractor extractor(file.Get(), where);
-    DiscardOutput nowhere;
-    for (const ZipEntry& e : entries)
-        if (!e.IsDirectory() && !extractor.WriteEntry(e, nowhere)) return false;
-    return true;
+    std::vector<PlannedEntry> plan;
+    return file && ReadCentralDirectory(file.Get(), where, entries) && PlanZipEntries(entries, L".", plan);
 }
 
 bool ExtractRgzArchive(const std::string& archive, const std::string& destination,

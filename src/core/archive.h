@@ -20,8 +20,3 @@ bool ExtractRgzArchive(const std::string& archive, const std::string& destinatio
 // True when the ZIP archive's central directory reads and extraction would
 // take every name in it; the entries' data is not read.
 bool HasZipDirectory(const std::string& archive);
-
-// True when the ZIP archive is whole and extraction would take it: its
-// directory reads, every name is one extraction accepts, and every entry's
-// data matches its size and CRC-32. Reads the whole archive; writes nothing.
-bool IsIntactZipArchive(const std::string& archive);

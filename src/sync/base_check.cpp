@@ -76,25 +76,22 @@ bool LegacyBaseCheck(HINTERNET session, const std::string& manifestUrl,
 
     const std::string zip = dir + "\\temp_client.zip";
     Report(progress, "Downloading full game client (~5.1 GB)...", 0);
-    // An archive kept whole from a failed extraction would only get a 416 to
-    // its range request; a partial one (no directory at its end yet) is
-    // continued. Extraction checks the entries' data.
+    // An archive already whole at start (the launcher was closed while it was
+    // being extracted) would only get a 416 to its range request: it is
+    // extracted as it is. A partial one (no directory at its end yet) is
+    // continued.
     if (!HasZipDirectory(zip) && !DownloadWholeClient(session, fullClientUrl, zip, progress)) {
         error = "Failed to download full game client from server.";
         return false;
     }
 
     Report(progress, "Extracting game files (this may take a few minutes)...", 100);
-    if (ExtractZipArchive(zip, dir)) {
-        DeleteFileA(zip.c_str());
-        return true;
-    }
+    const bool extracted = ExtractZipArchive(zip, dir);
+    // Whatever the result: after a failure the next start fetches the archive
+    // anew, which may be a newer one, rather than trying the same one again.
+    DeleteFileA(zip.c_str());
+    if (extracted) return true;
     ForgetUnfinishedClient(dir);
-    if (IsIntactZipArchive(zip)) {
-        LogLine("[WARN] Extraction failed but " + zip + " is intact; keeping it for the next try.");
-    } else {
-        DeleteFileA(zip.c_str());
-    }
     error = "Failed to extract game client archive.";
     return false;
 }

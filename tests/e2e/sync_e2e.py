@@ -348,19 +348,20 @@ class FullClientScenario(SyncCase):
         self.assertGameFile("qvx.dll", b"client dll")
         self.assertFalse(os.path.exists(self.path("temp_client.zip")))
 
-    def test_failed_extraction_is_no_client_and_keeps_only_an_intact_archive(self):
+    def test_failed_extraction_deletes_the_archive_and_is_no_client(self):
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
         members = {"Quillfen_Full/data.grf": (2 << 20,), "Quillfen_Full/System/x.lua": b"x = 1\n"}
         archive = self.serve_client(members)
 
-        # A file where the archive needs a folder: the archive is fine, the
-        # extraction is not; the next start extracts without a new download.
+        # A file where the archive needs a folder: the extraction fails, the
+        # archive goes whatever its state, and the next start downloads it
+        # again (the service may have published a new one meanwhile).
         self.put("System", b"in the way")
         result, _ = self.run_launcher()
         self.assertEqual(result, "FAILED File integrity validation error: "
                                  "Failed to extract game client archive.")
         self.assertFalse(os.path.exists(self.path("data.grf")))
-        self.assertEqual(self.read("temp_client.zip"), archive)
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
         os.remove(self.path("System"))
         result, _ = self.run_launcher()
         self.assertEqual(result, "OK Game is up to date (v0).")
@@ -368,9 +369,9 @@ class FullClientScenario(SyncCase):
         self.assertGameFile("System/x.lua", b"x = 1\n")
         self.assertFalse(os.path.exists(self.path("temp_client.zip")))
         client_gets = [r for r in self.requests() if r[1].endswith("Quillfen_Full_Client.zip")]
-        self.assertEqual(len(client_gets), 1)
+        self.assertEqual([r[3] for r in client_gets], ["-", "-"])
 
-        # A damaged archive goes, and nothing it wrote counts as a client.
+        # A damaged archive goes too, and nothing it wrote counts as a client.
         os.remove(self.path("data.grf"))
         damaged = bytearray(archive)
         with zipfile.ZipFile(io.BytesIO(archive)) as z:
@@ -384,6 +385,19 @@ class FullClientScenario(SyncCase):
                                  "Failed to extract game client archive.")
         self.assertFalse(os.path.exists(self.path("temp_client.zip")))
         self.assertFalse(os.path.exists(self.path("data.grf")))
+
+    def test_archive_whole_at_start_is_extracted_without_a_download(self):
+        # The launcher was closed while it extracted: the archive on disk is
+        # whole, and a range request for it would only get a 416.
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        archive = self.serve_client({"Quillfen_Full/data.grf": (2 << 20,),
+                                     "Quillfen_Full/qvx.dll": b"client dll"})
+        self.put("temp_client.zip", archive)
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertGameFile("qvx.dll", b"client dll")
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        self.assertFalse([r for r in self.requests() if r[1].endswith("Quillfen_Full_Client.zip")])
 
 
 class PatchScenario(SyncCase):
