@@ -87,7 +87,7 @@ bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& de
             wide = ToWide(utf8, CP_UTF8);
         }
         if (utf8.empty()) continue;  // the top folder's own entry
-        if (!IsSafeRelativePath(utf8)) return false;
+        if (!IsSafeRelativePath(utf8) || !KeepsItsNameOnWindows(utf8)) return false;
         plan.push_back({&e, JoinOutputPath(destination, wide), ToNarrow(wide, CP_ACP)});
     }
     return true;
@@ -271,7 +271,8 @@ private:
     static bool Resolve(const std::string& name, std::wstring& wide)
     {
         wide = ToWide(name, CP_ACP);  // names are system code page bytes
-        return !wide.empty() && IsSafeRelativePath(ToNarrow(wide, CP_UTF8));
+        const std::string utf8 = ToNarrow(wide, CP_UTF8);
+        return !wide.empty() && IsSafeRelativePath(utf8) && KeepsItsNameOnWindows(utf8);
     }
 
     std::wstring destination_;

@@ -26,3 +26,15 @@ bool IsSafeRelativePath(const std::string& path)
     }
     return anyName;
 }
+
+bool KeepsItsNameOnWindows(const std::string& path)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find_first_of("/\\", start);
+        const std::string segment = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (segment != "." && !segment.empty() && (segment.back() == '.' || segment.back() == ' ')) return false;
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}

@@ -9,24 +9,6 @@
 
 namespace {
 
-// The rules for user files, the launcher and the realm files go by a path's
-// key. Windows drops a trailing dot or blank from a name and passes over "."
-// segments, so "savedata/OptionInfo.lua." would reach a file under a key that
-// no rule knows: such paths are refused. (Doubled separators stay: manifests
-// written with escaped backslashes hold them, and keys keep them as written.)
-bool NamesWhatItsKeySays(const std::string& path)
-{
-    const std::string p = NormalizeRelPath(path);
-    size_t start = 0;
-    for (;;) {
-        const size_t end = std::min(p.find('/', start), p.size());
-        const std::string segment = p.substr(start, end - start);
-        if (segment == "." || (!segment.empty() && (segment.back() == '.' || segment.back() == ' '))) return false;
-        if (end == p.size()) return true;
-        start = end + 1;
-    }
-}
-
 // Position just past the first '"key"' and its following ':', or npos.
 size_t FindValueStart(const std::string& text, const char* key, size_t keyLength)
 {
@@ -100,6 +82,13 @@ bool ParseManifest(const std::string& text, uint32_t& patchVersion, std::string&
         entries.push_back(std::move(entry));
     }
     return !entries.empty();
+}
+
+bool NamesWhatItsKeySays(const std::string& path)
+{
+    const std::string p = NormalizeRelPath(path);
+    // Windows also passes over "." segments, which the key keeps.
+    return KeepsItsNameOnWindows(p) && ("/" + p + "/").find("/./") == std::string::npos;
 }
 
 std::string NormalizeRelPath(const std::string& path)

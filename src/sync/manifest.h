@@ -26,5 +26,11 @@ std::string NormalizeRelPath(const std::string& path);
 std::string ToLower(const std::string& text);
 // The path key: ToLower(NormalizeRelPath(path)).
 std::string PathKey(const std::string& path);
+// False when Windows would open the path under another name than its key says:
+// a "." segment, or a segment ending in a dot or a blank (Windows drops those),
+// so that "savedata/OptionInfo.lua." would reach a file that no rule of its
+// key protects. Doubled separators stay: manifests written with escaped
+// backslashes hold them, and keys keep them as written.
+bool NamesWhatItsKeySays(const std::string& path);
 // "qvx_patch.grf" or anything under "system/" (expects a path key).
 bool IsRealmProfileFile(const std::string& key);

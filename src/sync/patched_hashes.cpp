@@ -40,11 +40,15 @@ std::string FormatPatchedHashes(const PatchedHashes& records)
     return text;
 }
 
-PatchedHashes LoadPatchedHashes(const std::string& path)
+PatchedHashes LoadPatchedHashes(const std::string& path, bool* unreadable)
 {
+    if (unreadable) *unreadable = false;
     std::string text;
-    if (!ReadWholeFile(path, text)) return PatchedHashes();
-    return ParsePatchedHashes(text);
+    if (ReadWholeFile(path, text)) return ParsePatchedHashes(text);
+    // Only a missing file means "no records".
+    const DWORD error = GetLastError();
+    if (unreadable && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) *unreadable = true;
+    return PatchedHashes();
 }
 
 bool RecordPatchedFile(const std::string& relativePath, uint32_t version)
@@ -77,7 +81,9 @@ bool RecordPatchedFile(const std::string& relativePath, uint32_t version)
     if (!ComputeFileCrc32(checked, crc, size, ProgressCallback(), std::string(), 0.0f, 0.0f)) return true;
 
     const std::string path = dir + "\\" + PatchedHashesFileName();
-    PatchedHashes records = LoadPatchedHashes(path);
+    bool unreadable = false;
+    PatchedHashes records = LoadPatchedHashes(path, &unreadable);
+    if (unreadable) return false;  // rewritten from nothing, every other record would be lost
     records[key] = PatchedHashEntry{version, ToLower(crc)};
     return ReplaceFileContents(path, FormatPatchedHashes(records), true);
 }

@@ -16,9 +16,12 @@ using PatchedHashes = std::map<std::string, PatchedHashEntry>;
 // "patched_hashes.dat", or "patched_hashes_test.dat" on a test launcher.
 const char* PatchedHashesFileName();
 
-PatchedHashes LoadPatchedHashes(const std::string& path);
-// False when the Legacy profile copy or the records file cannot be written.
-// A file that cannot be read is left without a record.
+// No records when the file is missing; unreadable (when given) is set when it
+// exists but cannot be read, which must not pass for "no records".
+PatchedHashes LoadPatchedHashes(const std::string& path, bool* unreadable = nullptr);
+// False when the Legacy profile copy cannot be written, or the records file
+// cannot be read or written. A patched file that cannot be read is left
+// without a record.
 bool RecordPatchedFile(const std::string& relativePath, uint32_t version);
 
 // The records as text (no file access).

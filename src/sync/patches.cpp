@@ -106,8 +106,10 @@ bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& 
     const size_t count = pending.size();
     for (size_t i = 0; i < count; ++i) {
         const PatchListEntry& patch = pending[i];
-        // The list names files in the game directory; any other name is refused.
-        if (!IsSafeRelativePath(patch.file)) {
+        // The list names files in the game directory; any other name is
+        // refused, and so is one that Windows would write under another name
+        // than the one its records and the restart check go by.
+        if (!IsSafeRelativePath(patch.file) || !NamesWhatItsKeySays(patch.file)) {
             message = "Refusing patch with an unsafe file name: " + patch.file;
             return false;
         }

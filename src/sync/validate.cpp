@@ -177,6 +177,9 @@ void CheckEntry(Validation& v, const ManifestEntry& entry, size_t index, size_t 
         uint64_t size = 0;
         if (!ComputeFileCrc32(local, checksum, size, *v.progress, text, base,
                               100.0f / static_cast<float>(count))) {
+            // Replaced like a missing file, and like one it takes the level
+            // below the patch that wrote it, so that the patch comes again.
+            NoteRolledBackFile(v, key);
             v.queue.push_back(entry);
             return;
         }
@@ -307,7 +310,15 @@ bool ValidateGameFiles(const std::string& manifestUrl, const std::string& fullCl
     v.launcherKey = ToLower(GetLauncherFileName());
     v.cachePath = v.dir + "\\" + IntegrityCacheFileName();
     v.cache = LoadIntegrityCache(v.cachePath);
-    v.patched = LoadPatchedHashes(v.dir + "\\" + PatchedHashesFileName());
+    const std::string recordsPath = v.dir + "\\" + PatchedHashesFileName();
+    bool recordsUnreadable = false;
+    v.patched = LoadPatchedHashes(recordsPath, &recordsUnreadable);
+    if (recordsUnreadable) {
+        // Read as no records, every patched file would pass for a damaged one
+        // and get the manifest's older copy.
+        error = "Could not read patched file records: " + recordsPath;
+        return false;
+    }
     const std::string versionPath = v.dir + "\\" + PatchVersionFileName();
     bool unreadable = false;
     v.localVersion = ReadPatchVersion(versionPath, &unreadable);

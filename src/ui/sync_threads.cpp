@@ -27,8 +27,11 @@ void WorkerThreadFunc(HWND hwnd)
 {
     SyncOutcome outcome =
         RunStartupPass(g_config, IsTestLauncher(), RealSyncSteps(), MakeProgressPoster(hwnd));
-    g_syncInProgress.exchange(false);
+    // Released only after the report: a SYNC FILES click taken in between
+    // would start a validation that the report then shows as finished, with
+    // PLAY usable while it still replaces files.
     PostSyncOutcome(hwnd, outcome);
+    g_syncInProgress.exchange(false);
 }
 
 void SyncFilesThreadFunc(HWND hwnd)

@@ -16,8 +16,8 @@ extern std::atomic<bool> g_running;         // cleared when the window closes
 extern std::atomic<bool> g_syncInProgress;  // a pass works on the game directory
 
 // Starts the start-up pass on a detached thread. g_syncInProgress is set before
-// the thread starts and cleared by it, so that SYNC FILES cannot start a second
-// pass on the same game directory meanwhile. False, with the reason, when no
+// the thread starts and cleared by it once its final report is posted, so that
+// SYNC FILES cannot start a second pass on the same game directory meanwhile. False, with the reason, when no
 // thread could be started (the flag is then cleared again).
 bool StartWorkerThread(HWND hwnd, std::string& error);
 

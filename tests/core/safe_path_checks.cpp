@@ -16,3 +16,12 @@ TEST(SafeRelativePath, RefusesPathsThatLeaveIt)
                           "a\\..\\b", "a/..", "file.txt:stream", "a//..//b", "x/...", "a/.. /b", "a/ ../b", ". ./x"})
         EXPECT_FALSE(IsSafeRelativePath(p)) << p;
 }
+
+// Windows drops a trailing dot or blank from every name it opens.
+TEST(SafeRelativePath, TellsNamesThatWindowsWouldOpenUnderAnotherName)
+{
+    for (const char* p : {"a.txt", "./a.txt", ".\\a\\b.txt", "a/./b", "dir/", "x/.a", ".a", "a b/c"})
+        EXPECT_TRUE(KeepsItsNameOnWindows(p)) << p;
+    for (const char* p : {"qvx.dll.", "QVX_Launcher.exe ", "System./a.lua", "sub /a", "a\\b.", "a/b. /c"})
+        EXPECT_FALSE(KeepsItsNameOnWindows(p)) << p;
+}

@@ -6,5 +6,6 @@ foreach(scenario Validation FullClient Patch SelfUpdate Fault)
            COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/sync_e2e.py $<TARGET_FILE:sync_runner>
                    ${scenario}Scenario)
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine
-                       ENVIRONMENT "${VERANDEL_TEST_ENV}" TIMEOUT 600)
+                       ENVIRONMENT "${VERANDEL_TEST_ENV};VERANDEL_STANDIN=$<TARGET_FILE:standin_client>"
+                       TIMEOUT 600)
 endforeach()

@@ -25,6 +25,7 @@ sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 from service import UpdateService  # noqa: E402
 
 RUNNER = None  # set by the test program from its command line
+STANDIN = os.environ.get("VERANDEL_STANDIN", "")  # the stand-in client
 LIVE_LAUNCHER = "QVX_Launcher.exe"
 TEST_LAUNCHER = "QVX_TEST_Launcher.exe"
 RUN_TIMEOUT = 120.0
@@ -205,6 +206,25 @@ class SyncCase(unittest.TestCase):
                         os.remove(self.path(leftover))
         time.sleep(0.5)  # the last process of a restart chain writes its result, then exits
         return results[-1][len("[result] "):], lines
+
+    def hold_unreadable(self, rel):
+        """Has the stand-in client keep the file open until the test ends, so
+        that it can be replaced but not read."""
+        record = os.path.join(self.work, "holder.record.txt")
+        holder = subprocess.Popen(
+            [WINE_RUN, STANDIN, "--hold=Z:" + self.path(rel).replace("/", "\\"), "--stay=600000"],
+            env=dict(os.environ, VERANDEL_STANDIN_RECORD="Z:" + record.replace("/", "\\")),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def stop():
+            holder.kill()
+            holder.wait()
+        self.addCleanup(stop)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(record):
+            self.assertIsNone(holder.poll(), "the stand-in could not hold " + rel)
+            self.assertLess(time.monotonic(), deadline, "the stand-in did not start")
+            time.sleep(0.1)
 
     def output_lines(self):
         try:

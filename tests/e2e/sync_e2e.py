@@ -663,6 +663,41 @@ class FaultScenario(SyncCase):
         self.assertEqual(self.read("x.txt"), patched)
         self.assertEqual(get_paths(self.requests()), ["/patcher/manifest.json"])
 
+    def test_unreadable_records_file_keeps_patched_files(self):
+        # Read as "no records", the file that patch 11 wrote would pass for a
+        # damaged one and get the manifest's older copy.
+        base, patched = b"base file\n", b"file as patch 11 wrote it\n"
+        self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=10))
+        self.serve("patcher/client/x.txt", base)
+        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
+        self.put("x.txt", patched)
+        self.put("main.inf", patch_version_bytes(11))
+        os.makedirs(self.path("patched_hashes.dat"))
+        result, _ = self.run_launcher(max_starts=1)
+        prefix = "FAILED File integrity validation error: Could not read patched file records: "
+        self.assertTrue(result.startswith(prefix) and result.endswith("\\patched_hashes.dat"), result)
+        self.assertEqual(self.read("x.txt"), patched)
+        self.assertPatchVersion(11)
+        self.assertEqual(get_paths(self.requests()), ["/patcher/manifest.json"])
+
+    def test_unreadable_patched_file_brings_its_patch_again(self):
+        # A file that is there but cannot be read is replaced like a missing
+        # one, and like one it takes the level below the patch that wrote it.
+        base, patched = b"base file\n", b"file as patch 11 wrote it\n"
+        self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=10))
+        self.serve("patcher/client/x.txt", base)
+        self.serve("patcher/patch_qvx.txt", b"11 x.txt\n")
+        self.serve("patcher/x.txt", patched)
+        self.put("main.inf", patch_version_bytes(11))
+        self.put("patched_hashes.dat", b"x.txt|11|%s\n" % crc(patched).encode())
+        self.put("x.txt", patched)
+        self.hold_unreadable("x.txt")
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK All updates installed successfully (v11)!")
+        self.assertGameFile("x.txt", patched)
+        self.assertPatchVersion(11)
+        self.assertIn("[INFO] Synchronized local patch version to manifest base v10", self.launcher_log())
+
     def test_patch_names_outside_the_game_directory_are_refused(self):
         self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
         self.serve("patcher/client/qvx.dll", b"dll")
@@ -674,6 +709,24 @@ class FaultScenario(SyncCase):
                                          "file name: " + name)
                 self.assertFalse(os.path.exists(os.path.join(self.game, "..", "escaped_patch.txt")))
                 self.assertFalse(any("escaped_patch" in path for path in get_paths(self.requests())))
+
+    def test_patch_names_that_windows_writes_elsewhere_are_refused(self):
+        # Windows drops the trailing dot: "qvx.dll." would replace qvx.dll
+        # under a record of "qvx.dll.", and the launcher without a restart.
+        self.serve("patcher/manifest.json", manifest([("qvx.dll", b"dll")]))
+        self.serve("patcher/client/qvx.dll", b"dll")
+        for name in ("qvx.dll.", LIVE_LAUNCHER + ".", "System./itemInfo.lua"):
+            with self.subTest(name=name):
+                self.serve("patcher/patch_qvx.txt", b"1 %s\n" % name.encode())
+                self.serve("patcher/" + name, b"patched")
+                result, _ = self.run_launcher(max_starts=1)
+                self.assertEqual(result, "FAILED Update error: Refusing patch with an unsafe "
+                                         "file name: " + name)
+                self.assertGameFile("qvx.dll", b"dll")
+                self.assertEqual(self.read(LIVE_LAUNCHER), runner_bytes())
+                self.assertFalse(os.path.exists(self.path("System")))
+                self.assertFalse(os.path.exists(self.path("patched_hashes.dat")))
+                self.assertNotIn("/patcher/" + name, get_paths(self.requests()))
 
     def test_manifest_paths_outside_the_game_directory_are_ignored(self):
         escaping = ["../escaped.txt", "..\\escaped2.txt", "sub/../../escaped3.txt",

@@ -229,7 +229,9 @@ def hostile_archives(good, bad):
     payload = b"x" * 5000
     for tag, name in (("dotdot", b"../evil.txt"), ("nested_dotdot", b"sub/../../evil.txt"),
                       ("absolute", b"/evil.txt"), ("drive", b"C:/evil.txt"),
-                      ("share", b"//server/share/evil.txt"), ("stream", b"ok.txt:evil")):
+                      ("share", b"//server/share/evil.txt"), ("stream", b"ok.txt:evil"),
+                      # Windows drops a trailing dot or blank: victim.txt under another name.
+                      ("trailing_dot", b"victim.txt."), ("trailing_blank", b"victim.txt ")):
         write(os.path.join(bad, "zip_name_%s.zip" % tag), raw_zip([ok, zip_entry(name, payload)]))
 
     write(os.path.join(bad, "zip_bad_crc.zip"), raw_zip([zip_entry(b"victim.txt", payload, crc=0x12345678)]))
@@ -254,7 +256,8 @@ def hostile_archives(good, bad):
             info.size = len(data)
             t.addfile(info, io.BytesIO(data))
     tar_bytes = tree_tar.getvalue()
-    for tag, name in (("dotdot", "../evil.txt"), ("absolute", "/evil.txt"), ("drive", "C:/evil.txt")):
+    for tag, name in (("dotdot", "../evil.txt"), ("absolute", "/evil.txt"), ("drive", "C:/evil.txt"),
+                      ("trailing_dot", "victim.txt.")):
         t_io = io.BytesIO()
         with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT) as t:
             for n, data in (("ok.txt", b"fine\n"), (name, payload)):
@@ -287,7 +290,10 @@ def hostile_archives(good, bad):
     # Named, so that a misreading would write the whole stream as one file.
     write(os.path.join(bad, "records_first_name_dotdot.rgz"), gzip_member(records(
         ("f", b"..\\evil.txt", payload), ("f", b"ok.txt", b"fine\n"), ("e",)), b"patch.bin"))
+    write(os.path.join(bad, "records_name_trailing_blank.rgz"), gzip_member(records(
+        ("f", b"ok.txt", b"fine\n"), ("f", b"victim.txt ", payload), ("e",))))
     write(os.path.join(bad, "single_name_dotdot.rgz"), gzip_member(b"plain content\n", b"../evil.txt"))
+    write(os.path.join(bad, "single_name_trailing_dot.rgz"), gzip_member(b"plain content\n", b"victim.txt."))
     write(os.path.join(bad, "single_name_absolute.rgz"), gzip_member(b"plain content\n", b"\\evil.txt"))
 
 

@@ -3,4 +3,4 @@
 add_executable(sync_runner ${CMAKE_CURRENT_LIST_DIR}/sync_runner.cpp
                $<TARGET_OBJECTS:verandel_resources>)
 set_target_properties(sync_runner PROPERTIES OUTPUT_NAME QVX_Launcher)
-target_link_libraries(sync_runner PRIVATE verandel_sync verandel_core)
+target_link_libraries(sync_runner PRIVATE verandel_ui)

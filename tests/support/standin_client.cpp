@@ -4,6 +4,8 @@
 //
 //   --exit=CODE  exit code (decimal or 0x hex), else VERANDEL_STANDIN_EXIT, else 0
 //   --stay=MS    keep running MS milliseconds first, else VERANDEL_STANDIN_STAY_MS, else 0
+//   --hold=PATH  keep PATH open while it runs, so that others may write, rename
+//                or replace it but no one can read it (opened before the record)
 // The record goes to VERANDEL_STANDIN_RECORD, else to the program's own path
 // + ".record.txt", as lines "command_line=", "working_directory=", "module=",
 // "process_id=". Other arguments (the client's launch argument) are ignored.
@@ -68,6 +70,10 @@ void WriteRecord(const std::string& commandLine)
 int main()
 {
     const std::string commandLine = GetCommandLineA();
+    const std::string hold = Option(commandLine, "hold");
+    if (!hold.empty() && CreateFileA(hold.c_str(), GENERIC_READ, FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE)
+        return 2;
     WriteRecord(commandLine);
     std::string stay = Option(commandLine, "stay");
     if (stay.empty()) stay = Env("VERANDEL_STANDIN_STAY_MS");
