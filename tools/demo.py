@@ -90,8 +90,7 @@ class Demo:
 
         shutil.rmtree(self.game, ignore_errors=True)
         os.makedirs(self.game)
-        with open(self.launcher_exe, "rb") as src, open(os.path.join(self.game, LAUNCHER), "wb") as dst:
-            dst.write(src.read())
+        shutil.copyfile(self.launcher_exe, os.path.join(self.game, LAUNCHER))
         config = launcher_config(self.svc.url, SERVER_NAME, season_enabled=True)
         with open(os.path.join(self.game, "config.json"), "w") as f:
             json.dump(config, f, indent=2)
@@ -105,12 +104,12 @@ class Demo:
         self.proc = desktop.start_in_prefix(self.prefix, os.path.join(self.game, LAUNCHER), self.game,
                                             screen, self.output)
         say("launcher started in %s on display %s" % (self.game, screen))
-        return screen
 
     def stop(self):
         if self.proc is not None:
-            desktop.end_in_prefix(self.prefix, self.proc)
-        desktop.stop_prefix(self.prefix)
+            desktop.end_in_prefix(self.prefix, self.proc)  # the prefix's other processes too
+        elif os.path.isdir(self.prefix):
+            desktop.stop_prefix(self.prefix)
         if self.display is not None:
             self.display.stop()
         self.svc.stop()
