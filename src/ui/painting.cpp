@@ -28,6 +28,20 @@ constexpr int kSidebarWidth = 52;
 // does not pay for it at every paint.
 bool g_fontFamilyPicked = false;
 
+// The first family the system has installed, or null when it has none. Wine
+// without font replacements offers none of the named families and no generic
+// one either, yet it does list the system's own fonts.
+const FontFamily* FirstInstalledFontFamily()
+{
+    InstalledFontCollection installed;
+    if (installed.GetLastStatus() != Ok || installed.GetFamilyCount() <= 0) return nullptr;
+    std::unique_ptr<FontFamily> family(new FontFamily());
+    INT found = 0;
+    if (installed.GetFamilies(1, family.get(), &found) != Ok || found < 1 || !family->IsAvailable())
+        return nullptr;
+    return family.release();
+}
+
 void PickFontFamily()
 {
     if (g_fontFamily || g_fontFamilyPicked) return;
@@ -39,8 +53,15 @@ void PickFontFamily()
             return;
         }
     }
-    // Null when GDI+ has no family at all; the paint then leaves out its texts.
-    g_fontFamily = FontFamily::GenericSansSerif();
+    // GDI+ may hand out a generic family that holds no font; drawing with it
+    // fails or, on some runtimes, crashes.
+    const FontFamily* generic = FontFamily::GenericSansSerif();
+    if (generic && generic->IsAvailable() && generic->GetLastStatus() == Ok) {
+        g_fontFamily = generic;
+        return;
+    }
+    // Null only when the system has no font at all; the paint then leaves out its texts.
+    g_fontFamily = FirstInstalledFontFamily();
 }
 
 Color Opaque(ThemeColor c)

@@ -15,8 +15,9 @@ void AddRoundedRectPath(Gdiplus::GraphicsPath& path, float x, float y, float wid
                         float height, float r);
 
 // The first of Tahoma, Segoe UI and Arial that GDI+ can create, else its
-// generic sans-serif family; null when GDI+ has no font at all, and then the
-// window is painted without text. Picked by the first paint, kept for the process.
+// generic sans-serif family when that holds a font, else the first family the
+// system has installed; null when there is no font at all, and then the window
+// is painted without text. Picked by the first paint, kept for the process.
 extern const Gdiplus::FontFamily* g_fontFamily;
 
 // The footer's second line: the ready text of the launcher's kind, else the

@@ -8,23 +8,19 @@ No test clicks the play, setup or graphics-fix buttons: their message boxes
 would wait for ever.
 """
 
-import ctypes
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
-import threading
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 from harness import LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, manifest  # noqa: E402
+import desktop  # noqa: E402  (tests/support, on the path through harness)
+from service import launcher_config  # noqa: E402
 
-WINE_ENV = os.path.join(harness.SOURCE_DIR, "tests", "support", "wine_env.sh")
-WINE_BOOT = os.path.join(harness.SOURCE_DIR, "tests", "support", "wine_boot.sh")
 EMPTY_PATCH_LIST = b"// no patches yet\n"
 SERVER_NAME = "Verandel Window Check"
 WAIT = 60.0  # every wait below is bounded by this, or less
@@ -34,61 +30,8 @@ BUDGET = float(os.environ.get("VERANDEL_WINDOW_E2E_SECONDS", "540"))
 # Window client coordinates of the buttons (the window has no frame).
 CLOSE_BUTTON = (990, 17)
 SYNC_FILES_BUTTON = (767, 575)
-
-
-# Everything that must not outlive the script: the launchers, each class's
-# Xvfb and the servers of the Wine prefixes.
-_live = {"procs": set(), "displays": set(), "prefixes": set()}
-_live_lock = threading.RLock()  # read by the watchdog thread and the signal handlers
-
-
-def _track(kind, item, keep=True):
-    with _live_lock:
-        if keep:
-            _live[kind].add(item)
-        else:
-            _live[kind].discard(item)
-
-
-def _tracked(kind):
-    with _live_lock:
-        return list(_live[kind])
-
-
-def _stop_prefix(prefix):
-    """Ends every process of the prefix and waits for its server to go; a
-    server that does not go within the bound is left to its own time-out."""
-    for argument in ("-k", "-w"):
-        command, env = wine_in(prefix, "/usr/lib/wine/wineserver", argument)
-        try:
-            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=30)
-        except subprocess.TimeoutExpired:
-            pass
-
-
-def _abandon(reason):
-    """Out of time or told to stop: ends what the script started and exits, so
-    that ctest never has to kill the script with its servers still running."""
-    sys.stderr.write("window_e2e: %s; stopping the launchers, Wine and Xvfb\n" % reason)
-    sys.stderr.flush()
-    for proc in _tracked("procs"):
-        if proc.poll() is None:
-            proc.kill()
-    for prefix in _tracked("prefixes"):
-        _stop_prefix(prefix)
-        shutil.rmtree(prefix, ignore_errors=True)
-    for display in _tracked("displays"):
-        display.stop()
-    os._exit(1)
-
-
-def start_watchdog():
-    timer = threading.Timer(BUDGET, _abandon, args=("the script ran longer than %.0f s" % BUDGET,))
-    timer.daemon = True
-    timer.start()
-    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(number, lambda number, frame: _abandon("signal %d" % number))
+# The footer's status line.
+STATUS_LINE = (76, 548, 580, 22)
 
 
 def connected_to(port):
@@ -108,81 +51,7 @@ def connected_to(port):
 
 
 def wait_for(what, probe, timeout=WAIT, interval=0.2):
-    """probe() until it returns something true; fails the test after timeout."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
-        time.sleep(interval)
-
-
-def _die_with_parent():
-    """In the child before it starts: killed when the script dies, however."""
-    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
-class Display:
-    """An Xvfb server on a display number it picks itself (no clash with
-    other tests that run at the same time)."""
-
-    def __init__(self):
-        read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, preexec_fn=_die_with_parent)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 20
-        try:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                if self.proc.poll() is not None:
-                    raise RuntimeError("Xvfb ended at start with %s" % self.proc.returncode)
-                os.set_blocking(read_end, False)
-                try:
-                    chunk = os.read(read_end, 16)
-                except BlockingIOError:
-                    time.sleep(0.05)
-                    continue
-                if not chunk:
-                    break
-                number += chunk
-        finally:
-            os.close(read_end)
-        if not number.strip().isdigit():
-            self.stop()
-            raise RuntimeError("Xvfb gave no display number")
-        self.name = ":" + number.strip().decode()
-        _track("displays", self)
-
-    def run(self, *command, check=True):
-        env = dict(os.environ, DISPLAY=self.name)
-        done = subprocess.run(list(command), env=env, stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=30)
-        if check and done.returncode != 0:
-            raise AssertionError("%s failed: %s" % (" ".join(command), done.stderr.decode()))
-        return done.stdout.decode().strip()
-
-    def stop(self):
-        _track("displays", self, keep=False)
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-
-
-def wine_in(prefix, *command, display=None, **popen):
-    """Runs a command of wine_env.sh's variables (its own prefix, and the
-    display only for this command)."""
-    script = '. "$1"; shift; [ -n "$1" ] && export DISPLAY="$1"; shift; "$@"'
-    env = dict(os.environ, VERANDEL_WINEPREFIX=prefix)
-    return ["bash", "-c", script, "sh", WINE_ENV, display or ""] + list(command), env
+    return desktop.wait_for(what, probe, timeout, interval)
 
 
 class WindowCase(SyncCase):
@@ -191,16 +60,16 @@ class WindowCase(SyncCase):
     the process that started it, so the window tests keep a prefix of their
     own instead of sharing one with programs that run without a display."""
 
+    # Whether the class's prefix maps Tahoma, Segoe UI and Arial to Liberation
+    # Sans; without that it is the prefix a player has.
+    font_replacements = True
+
     @classmethod
     def setUpClass(cls):
         cls.prefix = os.path.join(harness.BUILD_DIR, "e2e", cls.__name__ + ".wineprefix")
-        shutil.rmtree(cls.prefix, ignore_errors=True)
-        cls.display = Display()
-        _track("prefixes", cls.prefix)
+        cls.display = desktop.Display()
         try:
-            subprocess.run([WINE_BOOT], env=dict(os.environ, VERANDEL_WINEPREFIX=cls.prefix),
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=240, check=True)
-            _stop_prefix(cls.prefix)  # the next start brings the desktop up on the display
+            desktop.boot_prefix(cls.prefix, cls.font_replacements)
         except BaseException:
             cls.release()
             raise
@@ -212,11 +81,9 @@ class WindowCase(SyncCase):
     @classmethod
     def release(cls):
         try:
-            _stop_prefix(cls.prefix)
-            _track("prefixes", cls.prefix, keep=False)
+            desktop.remove_prefix(cls.prefix)
         finally:
             cls.display.stop()
-        shutil.rmtree(cls.prefix, ignore_errors=True)
 
     def setUp(self):
         super().setUp()
@@ -226,24 +93,7 @@ class WindowCase(SyncCase):
     # probes too, whose built-in addresses are on the real website.
     def write_config(self, launcher):
         test = "TEST" in launcher or "test" in launcher
-        root = self.svc.url + ("/patcher_testers/" if test else "/patcher/")
-        doc = {
-            "server_name": SERVER_NAME,
-            "patch_list_url": root + "patch_qvx.txt",
-            "patch_base_url": root,
-            "full_client_url": self.svc.url + "/downloads/files/Quillfen_Full_Client.zip",
-            "manifest_url": root + "manifest.json",
-            "base_download_url": root,
-            "season_manifest_url": self.svc.url + "/season/manifest.json",
-            "season_download_url": self.svc.url + "/season/",
-            "server_status_url": self.svc.url + "/status/legacy.json",
-            "season_status_url": self.svc.url + "/status/season.json",
-            "website_url": self.svc.url + "/index.html",
-            "wiki_url": self.svc.url + "/wiki",
-            "discord_url": self.svc.url + "/discord",
-            "account_url": self.svc.url + "/account",
-            "season_enabled": False,
-        }
+        doc = launcher_config(self.svc.url, SERVER_NAME, test=test)
         self.put("config_test.json" if test else "config.json", json.dumps(doc, indent=1).encode())
 
     def serve_service(self, root, files, patch_version):
@@ -266,28 +116,17 @@ class WindowCase(SyncCase):
 
     def run_launcher_window(self):
         self.wait_for_no_window()  # a window of the test before may linger a moment
-        command, env = wine_in(self.prefix, "/usr/lib/wine/wine64", self.path(self.launcher_name),
-                               display=self.display.name)
-        command[2] = command[2].replace('"$@"', 'exec "$@"')
         self.output = open(os.path.join(self.work, "wine_output.txt"), "ab")
         self.addCleanup(self.output.close)
-        self.proc = subprocess.Popen(command, cwd=self.game, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=self.output, stderr=subprocess.STDOUT)
-        _track("procs", self.proc)
+        self.proc = desktop.start_in_prefix(self.prefix, self.path(self.launcher_name), self.game,
+                                            self.display.name, self.output)
         self.addCleanup(self.end_launcher)
 
     def end_launcher(self):
         """After every test, passed or not: the launcher, a copy it restarted
         and every other process of the prefix end, so none lingers into the
         next test; the next start brings the desktop up again."""
-        if self.proc.poll() is None:
-            self.proc.kill()
-        _stop_prefix(self.prefix)
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            pass
-        _track("procs", self.proc, keep=False)
+        desktop.end_in_prefix(self.prefix, self.proc)
 
     def log_lines(self):
         return [line.split("] ", 1)[1] if "] " in line else line
@@ -301,45 +140,21 @@ class WindowCase(SyncCase):
         wait_for(repr(text) + " in launcher.log", seen, timeout)
 
     def find_window(self, pattern):
-        def search():
-            done = subprocess.run(["xdotool", "search", "--name", pattern],
-                                  env=dict(os.environ, DISPLAY=self.display.name),
-                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
-            return done.stdout.decode().split()
-        return wait_for("a window named %r" % pattern, search)[0]
+        return desktop.find_window(self.display.name, pattern, WAIT)
 
     def click(self, window, point):
-        self.display.run("xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]),
-                         "click", "1")
+        desktop.click(self.display.name, window, point)
 
-    def screenshot(self, name):
-        shot = os.path.join(self.work, name)
-        self.display.run("import", "-window", "root", shot)
-        return shot
-
-    def pixel(self, shot, x, y):
-        """(r, g, b) of the screenshot's pixel, 8 bits each."""
-        text = subprocess.run(["convert", shot, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8",
-                               "-format", "%[fx:int(255*r)] %[fx:int(255*g)] %[fx:int(255*b)]", "info:"],
-                              capture_output=True, timeout=30, check=True).stdout.decode()
-        return tuple(int(v) for v in text.split())
-
-    def colour_count(self, shot):
-        return int(subprocess.run(["identify", "-format", "%k", shot], capture_output=True,
-                                  timeout=30, check=True).stdout.decode())
+    def screenshot(self, name, window=None):
+        return desktop.screenshot(self.display.name, os.path.join(self.work, name), window)
 
     def wait_for_full_bar(self, window):
         """Waits until the window shows a finished pass: the progress bar is
         full, its left end the violet start of the gradient rather than the
-        dark empty track. Returns the screenshot."""
-        geometry = self.display.run("xdotool", "getwindowgeometry", "--shell", window)
-        values = dict(line.split("=") for line in geometry.splitlines())
-        left, top = int(values["X"]), int(values["Y"])
-
+        dark empty track. Returns the screenshot of the window."""
         def painted_done():
-            shot = self.screenshot("window.png")
-            r, g, b = self.pixel(shot, left + 60, top + 525)
-            return shot if r > 100 and b > 150 else None
+            shot = self.screenshot("window.png", window)
+            return shot if desktop.bar_full(shot) else None
         return wait_for("the full progress bar on screen", painted_done, timeout=20, interval=0.5)
 
     def click_until_logged(self, window, point, text, attempts=5):
@@ -355,11 +170,8 @@ class WindowCase(SyncCase):
         self.wait_for_log(text)
 
     def wait_for_no_window(self, timeout=20):
-        def gone():
-            return subprocess.run(["xdotool", "search", "--name", "^" + SERVER_NAME],
-                                  env=dict(os.environ, DISPLAY=self.display.name),
-                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=30).returncode != 0
-        wait_for("the launcher's window to go", gone, timeout)
+        wait_for("the launcher's window to go",
+                 lambda: not desktop.windows_named(self.display.name, "^" + SERVER_NAME), timeout)
 
     def wait_for_exit(self, timeout=20):
         try:
@@ -369,6 +181,10 @@ class WindowCase(SyncCase):
 
 
 class LiveWindowScenario(WindowCase):
+    # A player's prefix: none of the launcher's preferred font families exists
+    # there, and the window must show its texts all the same.
+    font_replacements = False
+
     def test_start_up_synchronisation_paint_and_close(self):
         self.start_launcher()
         files = {"data.grf": b"GRF data" * 512, "AI/USER_AI/AI.lua": b"-- AI\n"}
@@ -405,12 +221,12 @@ class LiveWindowScenario(WindowCase):
 
         window = self.find_window("^" + SERVER_NAME + "$")
         self.assertEqual(self.display.run("xdotool", "getwindowname", window), SERVER_NAME)
-        geometry = self.display.run("xdotool", "getwindowgeometry", "--shell", window)
-        values = dict(line.split("=") for line in geometry.splitlines())
-        self.assertEqual((values["WIDTH"], values["HEIGHT"]), ("1013", "620"))
-        self.assertEqual((values["X"], values["Y"]), (str((1280 - 1013) // 2), str((800 - 620) // 2)))
+        self.assertEqual(desktop.geometry(self.display.name, window),
+                         ((1280 - 1013) // 2, (800 - 620) // 2, 1013, 620))
         shot = self.wait_for_full_bar(window)
-        self.assertGreater(self.colour_count(shot), 100, "the screenshot is nearly blank")
+        self.assertGreater(desktop.colour_count(shot), 100, "the screenshot is nearly blank")
+        self.assertGreater(desktop.bright_pixels(shot, STATUS_LINE), 40,
+                           "no text in the status line: " + shot)
         # The status poll reached the service: the website and both documents.
         # The poller runs on its own thread, so its requests may come last.
         def polled():
@@ -540,5 +356,5 @@ class TestLauncherWindowScenario(WindowCase):
 
 
 if __name__ == "__main__":
-    start_watchdog()
+    desktop.start_watchdog("window_e2e", BUDGET)
     harness.main(sys.argv)

@@ -15,6 +15,7 @@ with the command's exit code:
 As a module:
     with UpdateService(workdir) as svc:
         svc.url, svc.docroot, svc.access_log, svc.fault_url, svc.fault_log
+and launcher_config(svc.url, ...) is a launcher configuration that uses it.
 
 nginx gives real Range, 206 and 416 answers. Its access log has one line per
 request, written as the request completes (a reader that races the response
@@ -185,6 +186,31 @@ class UpdateService:
             "VERANDEL_FAULT_URL": self.fault_url,
             "VERANDEL_FAULT_LOG": windows_path(self.fault_log),
         }
+
+
+def launcher_config(url, server_name, test=False, season_enabled=False):
+    """The configuration document (as a dict) that points every address of a
+    launcher at the service at url, the status probes included: the patch
+    files under /patcher/ (/patcher_testers/ for a test launcher), the
+    Season realm under /season/, the status documents under /status/."""
+    root = url + ("/patcher_testers/" if test else "/patcher/")
+    return {
+        "server_name": server_name,
+        "patch_list_url": root + "patch_qvx.txt",
+        "patch_base_url": root,
+        "full_client_url": url + "/downloads/files/Quillfen_Full_Client.zip",
+        "manifest_url": root + "manifest.json",
+        "base_download_url": root,
+        "season_manifest_url": url + "/season/manifest.json",
+        "season_download_url": url + "/season/",
+        "server_status_url": url + "/status/legacy.json",
+        "season_status_url": url + "/status/season.json",
+        "website_url": url + "/index.html",
+        "wiki_url": url + "/wiki",
+        "discord_url": url + "/discord",
+        "account_url": url + "/account",
+        "season_enabled": season_enabled,
+    }
 
 
 def _run(workdir, command):

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Boots the test prefix with the server running and every stream detached, so
-# Wine's background services never hold a test's output open. --shutdown ends it.
+# Wine's background services never hold a test's output open. --shutdown ends
+# it; --plain boots it without font replacements, as a player's prefix is.
 set -eu
 . "$(dirname "$0")/wine_env.sh"
 if [ "${1:-}" = "--shutdown" ]; then
@@ -20,6 +21,10 @@ for attempt in 1 2 3; do
   sleep 2
 done
 [ "$booted" = yes ] || { echo "could not boot the wine prefix $WINEPREFIX" >&2; exit 1; }
+if [ "${1:-}" = "--plain" ]; then
+  echo "wine prefix ready: $WINEPREFIX (no font replacements)"
+  exit 0
+fi
 # GDI+ finds no Tahoma or Arial by default; map both to Liberation Sans.
 for face in Tahoma Arial "Segoe UI"; do
   "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'Liberation Sans' /f \

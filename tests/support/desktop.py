@@ -1,0 +1,283 @@
+"""The real launcher on a screen: a private Xvfb display, Wine prefixes of
+one's own, and what a person does there (find the window, click, look at a
+screenshot). Used by the window scenarios and by the demo.
+
+Everything started here is tracked, so that abandon() can end it all when a
+script runs out of time or is told to stop: the launchers, the displays and
+the servers of the Wine prefixes.
+"""
+
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+SUPPORT_DIR = os.path.dirname(os.path.abspath(__file__))
+WINE_ENV = os.path.join(SUPPORT_DIR, "wine_env.sh")
+WINE_BOOT = os.path.join(SUPPORT_DIR, "wine_boot.sh")
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+SCREEN = (1280, 800)
+# The window's client size; it has no frame, so that is the window.
+WINDOW_SIZE = (1013, 620)
+
+_live = {"procs": set(), "displays": set(), "prefixes": set()}
+_live_lock = threading.RLock()  # read by the watchdog thread and the signal handlers
+
+
+def track(kind, item, keep=True):
+    with _live_lock:
+        if keep:
+            _live[kind].add(item)
+        else:
+            _live[kind].discard(item)
+
+
+def tracked(kind):
+    with _live_lock:
+        return list(_live[kind])
+
+
+def wait_for(what, probe, timeout, interval=0.2):
+    """probe() until it returns something true; raises AssertionError after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def die_with_parent():
+    """In the child before it starts: killed when the script dies, however."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+def wine_in(prefix, *command, display=None):
+    """The command and environment to run a command with wine_env.sh's
+    variables (its own prefix, and the display only for this command)."""
+    script = '. "$1"; shift; [ -n "$1" ] && export DISPLAY="$1"; shift; exec "$@"'
+    env = dict(os.environ, VERANDEL_WINEPREFIX=prefix)
+    return ["bash", "-c", script, "sh", WINE_ENV, display or ""] + list(command), env
+
+
+def stop_prefix(prefix):
+    """Ends every process of the prefix and waits for its server to go; a
+    server that does not go within the bound is left to its own time-out."""
+    for argument in ("-k", "-w"):
+        command, env = wine_in(prefix, WINESERVER, argument)
+        try:
+            subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def boot_prefix(prefix, font_replacements=True):
+    """A new prefix, booted and stopped again: Wine's desktop stays bound to
+    the display of the process that starts it, so the next start, with a
+    display, brings it up there. Without font replacements it is the prefix
+    a player has."""
+    shutil.rmtree(prefix, ignore_errors=True)
+    track("prefixes", prefix)
+    env = dict(os.environ, VERANDEL_WINEPREFIX=prefix)
+    subprocess.run([WINE_BOOT] + ([] if font_replacements else ["--plain"]), env=env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=240, check=True)
+    stop_prefix(prefix)
+
+
+def remove_prefix(prefix):
+    stop_prefix(prefix)
+    track("prefixes", prefix, keep=False)
+    shutil.rmtree(prefix, ignore_errors=True)
+
+
+def start_in_prefix(prefix, program, cwd, display, output):
+    """Runs a Windows program under wine64 in the prefix, on the display."""
+    command, env = wine_in(prefix, WINE64, program, display=display)
+    proc = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                            stdout=output, stderr=subprocess.STDOUT)
+    track("procs", proc)
+    return proc
+
+
+def end_in_prefix(prefix, proc):
+    """Ends the program and every other process of its prefix."""
+    if proc.poll() is None:
+        proc.kill()
+    stop_prefix(prefix)
+    try:
+        proc.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        pass
+    track("procs", proc, keep=False)
+
+
+def abandon(script, reason):
+    """Out of time or told to stop: ends what was started here and exits, so
+    that nothing outlives the script."""
+    sys.stderr.write("%s: %s; stopping the launchers, Wine and Xvfb\n" % (script, reason))
+    sys.stderr.flush()
+    for proc in tracked("procs"):
+        if proc.poll() is None:
+            proc.kill()
+    for prefix in tracked("prefixes"):
+        stop_prefix(prefix)
+    for display in tracked("displays"):
+        display.stop()
+    os._exit(1)
+
+
+def start_watchdog(script, budget, on_abandon=None):
+    """abandon() after budget seconds (None: never) or on SIGTERM, SIGINT
+    or SIGHUP; on_abandon runs first, for what the script started itself."""
+    def give_up(reason):
+        if on_abandon:
+            try:
+                on_abandon()
+            except Exception:  # noqa: BLE001 - the rest must still be stopped
+                pass
+        abandon(script, reason)
+
+    if budget is not None:
+        timer = threading.Timer(budget, give_up, args=("it ran longer than %.0f s" % budget,))
+        timer.daemon = True
+        timer.start()
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, lambda number, frame: give_up("signal %d" % number))
+
+
+class Display:
+    """An Xvfb server on a display number it picks itself (no clash with
+    other tests that run at the same time)."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 20
+        try:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                if self.proc.poll() is not None:
+                    raise RuntimeError("Xvfb ended at start with %s" % self.proc.returncode)
+                os.set_blocking(read_end, False)
+                try:
+                    chunk = os.read(read_end, 16)
+                except BlockingIOError:
+                    time.sleep(0.05)
+                    continue
+                if not chunk:
+                    break
+                number += chunk
+        finally:
+            os.close(read_end)
+        if not number.strip().isdigit():
+            self.stop()
+            raise RuntimeError("Xvfb gave no display number")
+        self.name = ":" + number.strip().decode()
+        track("displays", self)
+
+    def run(self, *command, check=True):
+        return on_screen(self.name, *command, check=check)
+
+    def stop(self):
+        track("displays", self, keep=False)
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+def on_screen(display, *command, check=True):
+    """Runs an X client (xdotool, import) on the display; its output."""
+    env = dict(os.environ, DISPLAY=display)
+    done = subprocess.run(list(command), env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=30)
+    if check and done.returncode != 0:
+        raise AssertionError("%s failed: %s" % (" ".join(command), done.stderr.decode()))
+    return done.stdout.decode().strip()
+
+
+def windows_named(display, pattern):
+    return on_screen(display, "xdotool", "search", "--name", pattern, check=False).split()
+
+
+def find_window(display, pattern, timeout):
+    return wait_for("a window named %r" % pattern, lambda: windows_named(display, pattern), timeout)[0]
+
+
+def geometry(display, window):
+    """(x, y, width, height) of the window on the screen."""
+    text = on_screen(display, "xdotool", "getwindowgeometry", "--shell", window)
+    values = dict(line.split("=") for line in text.splitlines())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def click(display, window, point):
+    """A left click at a point of the window's client area."""
+    on_screen(display, "xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]), "click", "1")
+
+
+def screenshot(display, path, window=None):
+    """A PNG of the whole screen, or of the window's rectangle of it."""
+    on_screen(display, "import", "-window", "root", path)
+    if window is not None:
+        x, y, w, h = geometry(display, window)
+        subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", path],
+                       capture_output=True, timeout=30, check=True)
+    return path
+
+
+def pixels(shot, box):
+    """The (r, g, b) rows of a rectangle (x, y, width, height) of a picture."""
+    x, y, w, h = box
+    raw = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
+                          "-depth", "8", "rgb:-"], capture_output=True, timeout=30, check=True).stdout
+    return [[tuple(raw[(row * w + col) * 3:(row * w + col) * 3 + 3]) for col in range(w)]
+            for row in range(h)]
+
+
+def pixel(shot, x, y):
+    """(r, g, b) of one pixel, 8 bits each."""
+    return pixels(shot, (x, y, 1, 1))[0][0]
+
+
+def bright_pixels(shot, box, level=150):
+    """How many pixels of the rectangle are light on every channel: light
+    text on the dark footer or on a pill."""
+    return sum(1 for row in pixels(shot, box) for r, g, b in row if min(r, g, b) >= level)
+
+
+def colour_count(shot):
+    return int(subprocess.run(["identify", "-format", "%k", shot], capture_output=True,
+                              timeout=30, check=True).stdout.decode())
+
+
+# Window points of what a finished start-up shows: the left end of the
+# progress bar (the violet start of its gradient once the bar is full) and
+# the status dots of the three pills (green when online).
+BAR_START = (60, 525)
+PILL_DOTS = ((79, 21), (187, 21), (295, 21))
+
+
+def bar_full(shot, origin=(0, 0)):
+    r, g, b = pixel(shot, origin[0] + BAR_START[0], origin[1] + BAR_START[1])
+    return r > 100 and b > 150
+
+
+def pill_online(rgb):
+    r, g, b = rgb
+    return g > 180 and r < 120 and b < 150
