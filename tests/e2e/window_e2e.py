@@ -185,6 +185,30 @@ def wine_in(prefix, *command, display=None, **popen):
     return ["bash", "-c", script, "sh", WINE_ENV, display or ""] + list(command), env
 
 
+# Every address of the configuration is on the local service: the status
+# probes too, whose built-in addresses are on the real website.
+def launcher_config(url, test):
+    """The configuration document of a launcher served from url."""
+    root = url + ("/patcher_testers/" if test else "/patcher/")
+    return {
+        "server_name": SERVER_NAME,
+        "patch_list_url": root + "patch_qvx.txt",
+        "patch_base_url": root,
+        "full_client_url": url + "/downloads/files/Quillfen_Full_Client.zip",
+        "manifest_url": root + "manifest.json",
+        "base_download_url": root,
+        "season_manifest_url": url + "/season/manifest.json",
+        "season_download_url": url + "/season/",
+        "server_status_url": url + "/status/legacy.json",
+        "season_status_url": url + "/status/season.json",
+        "website_url": url + "/index.html",
+        "wiki_url": url + "/wiki",
+        "discord_url": url + "/discord",
+        "account_url": url + "/account",
+        "season_enabled": False,
+    }
+
+
 class WindowCase(SyncCase):
     """One Xvfb display and one Wine prefix per class, a fresh game directory
     and service per test. Wine's desktop process stays bound to the display of
@@ -222,28 +246,9 @@ class WindowCase(SyncCase):
         super().setUp()
         self.proc = None
 
-    # Every address of the configuration is on the local service: the status
-    # probes too, whose built-in addresses are on the real website.
     def write_config(self, launcher):
         test = "TEST" in launcher or "test" in launcher
-        root = self.svc.url + ("/patcher_testers/" if test else "/patcher/")
-        doc = {
-            "server_name": SERVER_NAME,
-            "patch_list_url": root + "patch_qvx.txt",
-            "patch_base_url": root,
-            "full_client_url": self.svc.url + "/downloads/files/Quillfen_Full_Client.zip",
-            "manifest_url": root + "manifest.json",
-            "base_download_url": root,
-            "season_manifest_url": self.svc.url + "/season/manifest.json",
-            "season_download_url": self.svc.url + "/season/",
-            "server_status_url": self.svc.url + "/status/legacy.json",
-            "season_status_url": self.svc.url + "/status/season.json",
-            "website_url": self.svc.url + "/index.html",
-            "wiki_url": self.svc.url + "/wiki",
-            "discord_url": self.svc.url + "/discord",
-            "account_url": self.svc.url + "/account",
-            "season_enabled": False,
-        }
+        doc = launcher_config(self.svc.url, test)
         self.put("config_test.json" if test else "config.json", json.dumps(doc, indent=1).encode())
 
     def serve_service(self, root, files, patch_version):
