@@ -68,11 +68,20 @@ bool StartSyncFilesThread(HWND hwnd, std::string& error)
 
 ProgressCallback MakeProgressPoster(HWND hwnd)
 {
-    return [hwnd](const std::string& text, float percent, uint64_t, uint64_t) {
+    auto slot = std::make_shared<ProgressSlot>();
+    return [hwnd, slot](const std::string& text, float percent, uint64_t, uint64_t) {
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        if (slot->waiting) {
+            slot->waiting->text = text;
+            slot->waiting->percent = percent;
+            return;
+        }
         auto message = std::make_unique<ProgressMessage>();
         message->text = text;
         message->percent = percent;
-        PostOwnedMessage(hwnd, WM_SYNC_PROGRESS, std::move(message));
+        message->slot = slot;
+        ProgressMessage* posted = message.get();
+        if (PostOwnedMessage(hwnd, WM_SYNC_PROGRESS, std::move(message))) slot->waiting = posted;
     };
 }
 
