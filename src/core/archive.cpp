@@ -30,16 +30,17 @@ UniqueHandle OpenForReading(const std::wstring& path)
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+// A seek, then plain reads: under Wine a read at an offset given in an
+// OVERLAPPED costs about ten times as much on a handle opened for plain I/O.
 bool ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t n)
 {
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
     while (n > 0) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(offset);
-        at.OffsetHigh = DWORD(offset >> 32);
         DWORD chunk = n > kBlock ? DWORD(kBlock) : DWORD(n), got = 0;
-        if (!ReadFile(file, buffer, chunk, &got, &at) || got != chunk) return false;
+        if (!ReadFile(file, buffer, chunk, &got, nullptr) || got != chunk) return false;
         buffer += chunk;
-        offset += chunk;
         n -= chunk;
     }
     return true;
