@@ -9,7 +9,7 @@ packages=(
   wine64 fonts-wine fonts-liberation
   googletest
   nginx
-  zip unzip tar gzip python3
+  zip unzip tar gzip python3 time
   xvfb xauth xdotool imagemagick
 )
 

@@ -28,16 +28,17 @@ UniqueHandle OpenForReading(const std::wstring& path)
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+// A seek, then plain reads: under Wine a read at an offset given in an
+// OVERLAPPED costs about ten times as much on a handle opened for plain I/O.
 bool ReadAt(HANDLE file, uint64_t offset, uint8_t* buffer, size_t n)
 {
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) return false;
     while (n > 0) {
-        OVERLAPPED at{};
-        at.Offset = DWORD(offset);
-        at.OffsetHigh = DWORD(offset >> 32);
         DWORD chunk = n > kBlock ? DWORD(kBlock) : DWORD(n), got = 0;
-        if (!ReadFile(file, buffer, chunk, &got, &at) || got != chunk) return false;
+        if (!ReadFile(file, buffer, chunk, &got, nullptr) || got != chunk) return false;
         buffer += chunk;
-        offset += chunk;
         n -= chunk;
     }
     return true;
@@ -107,79 +108,126 @@ bool DosTimeToFileTime(uint16_t date, uint16_t time, FILETIME& out)
     return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &out);
 }
 
+// Room read beyond the name for a local extra field, which may be longer than
+// the central directory's copy.
+constexpr size_t kLocalExtraAllowance = 1024;
+
 class ZipExtractor {
 public:
     ZipExtractor(HANDLE archive, const ZipDirectoryLocation& where)
         : archive_(archive), where_(where), in_(kBlock), out_(kBlock) {}
+    ~ZipExtractor()
+    {
+        if (inflaterReady_) inflateEnd(&z_);
+    }
+    ZipExtractor(const ZipExtractor&) = delete;
+    ZipExtractor& operator=(const ZipExtractor&) = delete;
     // Streams the entry's data to out; true when it matched its size and CRC-32.
     bool WriteEntry(const ZipEntry& e, StagedFile& out);
 
 private:
-    bool Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
-    bool Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc);
+    bool HasInput() const { return aheadSize_ > 0 || left_ > 0; }
+    bool NextInput(uint8_t*& data, size_t& n);
+    bool Copy(StagedFile& out, uint32_t& crc);
+    bool Inflate(const ZipEntry& e, StagedFile& out, uint32_t& crc);
 
     HANDLE archive_;
     ZipDirectoryLocation where_;
     std::vector<uint8_t> in_;
     std::vector<uint8_t> out_;
+    // One inflater for all entries, reset for each rather than made anew.
+    z_stream z_{};
+    bool inflaterReady_ = false;
+    // The entry's data still to come: first what arrived with its local
+    // header, then reads of the archive.
+    uint8_t* ahead_ = nullptr;
+    size_t aheadSize_ = 0;
+    uint64_t nextOffset_ = 0;
+    uint64_t left_ = 0;
 };
 
 bool ZipExtractor::WriteEntry(const ZipEntry& e, StagedFile& out)
 {
     if (e.flags & 0x0001) return false;  // encrypted
-    uint8_t header[kZipLocalHeaderSize];
+    // One read brings the local header and, for an entry that fits in the
+    // block, its whole data: an archive of small entries costs one read an
+    // entry rather than two. Nothing is read past the central directory's start.
+    const size_t first = size_t(std::min<uint64_t>(
+        {uint64_t(kBlock), where_.offset - e.localHeaderOffset,
+         kZipLocalHeaderSize + e.name.size() + kLocalExtraAllowance + e.compressedSize}));
     uint64_t dataOffset = 0;
     std::string reason;
-    if (!ReadAt(archive_, e.localHeaderOffset, header, sizeof header) ||
-        !LocalDataOffset(header, sizeof header, e, where_, dataOffset, reason))
+    if (!ReadAt(archive_, e.localHeaderOffset, in_.data(), first) ||
+        !LocalDataOffset(in_.data(), first, e, where_, dataOffset, reason))
         return false;
+    const uint64_t skip = dataOffset - e.localHeaderOffset;
+    aheadSize_ = skip < first ? size_t(std::min<uint64_t>(first - skip, e.compressedSize)) : 0;
+    ahead_ = in_.data() + (aheadSize_ > 0 ? skip : 0);
+    nextOffset_ = dataOffset + aheadSize_;
+    left_ = e.compressedSize - aheadSize_;
+
     uint32_t crc = uint32_t(crc32(0L, Z_NULL, 0));
     bool ok = false;
-    if (e.method == 0) ok = e.compressedSize == e.uncompressedSize && Copy(dataOffset, e, out, crc);
-    else if (e.method == Z_DEFLATED) ok = Inflate(dataOffset, e, out, crc);
+    if (e.method == 0) ok = e.compressedSize == e.uncompressedSize && Copy(out, crc);
+    else if (e.method == Z_DEFLATED) ok = Inflate(e, out, crc);
     return ok && crc == e.crc32;
 }
 
-bool ZipExtractor::Copy(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+// The next block of the entry's data; it stays valid until the next call.
+bool ZipExtractor::NextInput(uint8_t*& data, size_t& n)
 {
-    for (uint64_t left = e.compressedSize; left > 0;) {
-        size_t n = left < kBlock ? size_t(left) : kBlock;
-        if (!ReadAt(archive_, offset, in_.data(), n) || !out.Write(in_.data(), n)) return false;
-        crc = uint32_t(crc32(crc, in_.data(), uInt(n)));
-        offset += n;
-        left -= n;
+    if (aheadSize_ > 0) {
+        data = ahead_;
+        n = aheadSize_;
+        aheadSize_ = 0;
+        return true;
+    }
+    n = left_ < kBlock ? size_t(left_) : kBlock;
+    if (!ReadAt(archive_, nextOffset_, in_.data(), n)) return false;
+    data = in_.data();
+    nextOffset_ += n;
+    left_ -= n;
+    return true;
+}
+
+bool ZipExtractor::Copy(StagedFile& out, uint32_t& crc)
+{
+    while (HasInput()) {
+        uint8_t* data = nullptr;
+        size_t n = 0;
+        if (!NextInput(data, n) || !out.Write(data, n)) return false;
+        crc = uint32_t(crc32(crc, data, uInt(n)));
     }
     return true;
 }
 
-bool ZipExtractor::Inflate(uint64_t offset, const ZipEntry& e, StagedFile& out, uint32_t& crc)
+bool ZipExtractor::Inflate(const ZipEntry& e, StagedFile& out, uint32_t& crc)
 {
-    z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) return false;
-    uint64_t left = e.compressedSize, produced = 0;
+    if (inflaterReady_ ? inflateReset(&z_) != Z_OK : inflateInit2(&z_, -15) != Z_OK) return false;
+    inflaterReady_ = true;
+    z_.avail_in = 0;
+    uint64_t produced = 0;
     int rc = Z_OK;
     while (rc == Z_OK) {
-        if (z.avail_in == 0 && left > 0) {
-            size_t n = left < kBlock ? size_t(left) : kBlock;
-            if (!ReadAt(archive_, offset, in_.data(), n)) break;
-            offset += n;
-            left -= n;
-            z.next_in = in_.data();
-            z.avail_in = uInt(n);
+        if (z_.avail_in == 0 && HasInput()) {
+            uint8_t* data = nullptr;
+            size_t n = 0;
+            if (!NextInput(data, n)) break;
+            z_.next_in = data;
+            z_.avail_in = uInt(n);
         }
         // With all input taken, zlib may still hold output: only Z_BUF_ERROR
         // (no progress possible) means the data ends inside the stream.
-        z.next_out = out_.data();
-        z.avail_out = uInt(out_.size());
-        rc = inflate(&z, Z_NO_FLUSH);
+        z_.next_out = out_.data();
+        z_.avail_out = uInt(out_.size());
+        rc = inflate(&z_, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END) break;
-        size_t n = out_.size() - z.avail_out;
+        size_t n = out_.size() - z_.avail_out;
         produced += n;
         // More than the directory promised: damaged, stop before writing it.
         if (produced > e.uncompressedSize || !out.Write(out_.data(), n)) break;
         crc = uint32_t(crc32(crc, out_.data(), uInt(n)));
     }
-    inflateEnd(&z);
     return rc == Z_STREAM_END && produced == e.uncompressedSize;
 }
 
@@ -236,7 +284,7 @@ public:
     bool Directory(const std::string& name) override
     {
         std::wstring wide;
-        return Resolve(name, wide) && MakeDirectories(JoinOutputPath(destination_, wide));
+        return Resolve(name, wide) && directories_.Make(JoinOutputPath(destination_, wide));
     }
     bool BeginFile(const std::string& name) override
     {
@@ -246,7 +294,7 @@ public:
         std::replace(path.begin(), path.end(), L'/', L'\\');
         names_.push_back(ToNarrow(wide, CP_ACP));
         staged_.emplace_back();
-        return MakeParentDirectories(path) && staged_.back().Create(path);
+        return directories_.MakeParentOf(path) && staged_.back().Create(path);
     }
     bool WriteFile(const uint8_t* data, size_t n) override { return staged_.back().Write(data, n); }
     bool EndFile(bool keep) override
@@ -276,6 +324,7 @@ private:
     }
 
     std::wstring destination_;
+    DirectoryMaker directories_;
     std::vector<StagedFile> staged_;
     std::vector<std::string> names_;
 };
@@ -345,16 +394,17 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
         return false;
 
     ZipExtractor extractor(file.Get(), where);
+    DirectoryMaker directories;
     bool allWritten = true;
     for (const PlannedEntry& p : plan) {
         if (p.entry->IsDirectory()) {
-            allWritten = MakeDirectories(p.path) && allWritten;
+            allWritten = directories.Make(p.path) && allWritten;
             continue;
         }
         FILETIME time;
         const bool haveTime = DosTimeToFileTime(p.entry->dosDate, p.entry->dosTime, time);
         StagedFile out;
-        if (MakeParentDirectories(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, out) &&
+        if (directories.MakeParentOf(p.path) && out.Create(p.path) && extractor.WriteEntry(*p.entry, out) &&
             out.Close(haveTime ? &time : nullptr) && out.Place()) {
             if (names) names->push_back(p.listName);
         } else {

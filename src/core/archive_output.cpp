@@ -33,29 +33,55 @@ std::wstring JoinOutputPath(const std::wstring& destination, const std::wstring&
     return destination + L"\\" + name;
 }
 
-static bool IsDirectory(const std::wstring& path)
+namespace {
+
+// The directory above the last separator of path; false when there is none to
+// make (no separator, a leading one only, or a drive).
+bool ParentOf(const std::wstring& path, std::wstring& parent)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut == 0) return false;
+    parent = path.substr(0, cut);
+    return !(parent.size() == 2 && parent[1] == L':');  // "C:" itself
+}
+
+std::wstring WithoutTrailingSeparators(std::wstring path)
+{
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
+
+bool IsDirectory(const std::wstring& path)
 {
     DWORD attrs = GetFileAttributesW(path.c_str());
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+}  // namespace
+
 bool MakeDirectories(const std::wstring& path)
 {
-    std::wstring p = path;
-    while (!p.empty() && (p.back() == L'\\' || p.back() == L'/')) p.pop_back();
+    const std::wstring p = WithoutTrailingSeparators(path);
     if (p.empty() || IsDirectory(p)) return true;
-    MakeParentDirectories(p);
+    std::wstring parent;
+    if (ParentOf(p, parent)) MakeDirectories(parent);
     CreateDirectoryW(p.c_str(), nullptr);
     return IsDirectory(p);
 }
 
-bool MakeParentDirectories(const std::wstring& path)
+bool DirectoryMaker::Make(const std::wstring& path)
 {
-    size_t cut = path.find_last_of(L"\\/");
-    if (cut == std::wstring::npos || cut == 0) return true;
-    std::wstring parent = path.substr(0, cut);
-    if (parent.size() == 2 && parent[1] == L':') return true;  // "C:" itself
-    return MakeDirectories(parent);
+    std::wstring p = WithoutTrailingSeparators(path);
+    if (made_.count(p)) return true;
+    if (!MakeDirectories(p)) return false;
+    made_.insert(std::move(p));
+    return true;
+}
+
+bool DirectoryMaker::MakeParentOf(const std::wstring& path)
+{
+    std::wstring parent;
+    return !ParentOf(path, parent) || Make(parent);
 }
 
 StagedFile::StagedFile(StagedFile&& other) noexcept

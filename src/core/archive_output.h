@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 std::wstring ToWide(const std::string& text, UINT codePage);
@@ -20,8 +21,19 @@ std::wstring JoinOutputPath(const std::wstring& destination, const std::wstring&
 
 // Creates path and every directory above it; true when it then is a directory.
 bool MakeDirectories(const std::wstring& path);
-// Creates the directories above the last separator of path.
-bool MakeParentDirectories(const std::wstring& path);
+
+// Creates directories for one extraction, remembering those that stand, so
+// that the many files of one folder cost one check of it rather than one each.
+class DirectoryMaker {
+public:
+    // As MakeDirectories.
+    bool Make(const std::wstring& path);
+    // The directories above the last separator of path.
+    bool MakeParentOf(const std::wstring& path);
+
+private:
+    std::set<std::wstring> made_;
+};
 
 // A file being written beside its final path; deleted unless placed.
 class StagedFile {

@@ -1,12 +1,12 @@
 #include "core/checksum.h"
 
 #include "core/handles.h"
+#include "core/thread_buffer.h"
 
 #include <windows.h>
 #include <zlib.h>
 
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -39,13 +39,13 @@ bool ComputeFileCrc32(const std::string& path, std::string& crc32Out, uint64_t& 
     sizeOut = size;
 
     const bool reporting = progress && !label.empty() && size > kProgressMinFileSize;
-    std::vector<unsigned char> buffer(kReadBlockSize);
+    unsigned char* buffer = ThreadBuffer<struct ChecksumRead>(kReadBlockSize);
     uLong crc = 0;
     uint64_t done = 0;
     uint64_t lastReported = 0;
     DWORD got = 0;
-    while (ReadFile(file.Get(), buffer.data(), kReadBlockSize, &got, nullptr) && got > 0) {
-        crc = crc32(crc, buffer.data(), got);
+    while (ReadFile(file.Get(), buffer, kReadBlockSize, &got, nullptr) && got > 0) {
+        crc = crc32(crc, buffer, got);
         done += got;
         if (reporting && (done - lastReported > kProgressInterval || done == size)) {
             ReportProgress(progress, label, base, span, done, size);

@@ -1,10 +1,10 @@
 #include "core/files.h"
 
 #include "core/handles.h"
+#include "core/thread_buffer.h"
 
 #include <atomic>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -238,12 +238,12 @@ bool StreamCopy(const std::string& source, const char* target)
     UniqueHandle out(CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!out) return false;
-    std::vector<char> buffer(kCopyBlockSize);
+    char* buffer = reinterpret_cast<char*>(ThreadBuffer<struct FileCopy>(kCopyBlockSize));
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(in.Get(), buffer.data(), kCopyBlockSize, &got, nullptr)) return false;
+        if (!ReadFile(in.Get(), buffer, kCopyBlockSize, &got, nullptr)) return false;
         if (got == 0) return true;
-        if (!WriteAll(out.Get(), buffer.data(), got)) return false;
+        if (!WriteAll(out.Get(), buffer, got)) return false;
     }
 }
 

@@ -2,9 +2,9 @@
 
 #include "core/files.h"
 #include "core/handles.h"
+#include "core/thread_buffer.h"
 
 #include <cstdlib>
-#include <vector>
 
 const char* const kUserAgent = "QVX-Launcher/1.0";
 
@@ -69,11 +69,11 @@ UniqueHandle OpenOutput(const std::string& path, bool appending)
 bool TransferBody(HINTERNET request, HANDLE output, uint64_t done, uint64_t total,
                   const std::string& label, const ProgressCallback& progress)
 {
-    std::vector<char> buffer(kFileBlockSize);
+    unsigned char* buffer = ThreadBuffer<struct DownloadBody>(kFileBlockSize);
     DWORD got = 0;
-    while (InternetReadFile(request, buffer.data(), kFileBlockSize, &got) && got > 0) {
+    while (InternetReadFile(request, buffer, kFileBlockSize, &got) && got > 0) {
         DWORD written = 0;
-        if (!WriteFile(output, buffer.data(), got, &written, nullptr) || written != got) return false;
+        if (!WriteFile(output, buffer, got, &written, nullptr) || written != got) return false;
         done += got;
         if (progress) progress(DownloadProgressText(label, done, total),
                                DownloadProgressPercent(done, total), done, total);

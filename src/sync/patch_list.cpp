@@ -4,6 +4,7 @@
 #include "core/handles.h"
 #include "core/http.h"
 #include "core/identity.h"
+#include "core/thread_buffer.h"
 #include "core/log.h"
 #include "sync/record_file.h"
 #include "sync/text_lines.h"
@@ -78,14 +79,14 @@ bool ReadBody(HINTERNET request, DWORD blockSize, Sink&& sink)
 {
     uint64_t announced = 0;
     const bool haveLength = ContentLength(request, announced);
-    std::string buffer(blockSize, '\0');
+    char* buffer = reinterpret_cast<char*>(ThreadBuffer<struct PatchBody>(blockSize));
     uint64_t done = 0;
     for (;;) {
         DWORD got = 0;
-        if (!InternetReadFile(request, &buffer[0], blockSize, &got)) return false;
+        if (!InternetReadFile(request, buffer, blockSize, &got)) return false;
         if (got == 0) break;
         done += got;
-        if (!sink(buffer.data(), got, done, haveLength ? announced : 0)) return false;
+        if (!sink(buffer, got, done, haveLength ? announced : 0)) return false;
     }
     return !haveLength || done == announced;
 }

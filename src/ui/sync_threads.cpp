@@ -71,11 +71,26 @@ bool StartSyncFilesThread(HWND hwnd, std::string& error)
 
 ProgressCallback MakeProgressPoster(HWND hwnd)
 {
-    return [hwnd](const std::string& text, float percent, uint64_t, uint64_t) {
-        auto message = std::make_unique<ProgressMessage>();
+    auto slot = std::make_shared<ProgressSlot>();
+    return [hwnd, slot](const std::string& text, float percent, uint64_t, uint64_t) {
+        // Declared before the lock, so that a payload whose post failed (the
+        // window is gone) is deleted after the lock is released: its
+        // destructor takes the lock too.
+        std::unique_ptr<ProgressMessage> message;
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        if (slot->waiting) {
+            slot->waiting->text = text;
+            slot->waiting->percent = percent;
+            return;
+        }
+        message = std::make_unique<ProgressMessage>();
         message->text = text;
         message->percent = percent;
-        PostOwnedMessage(hwnd, WM_SYNC_PROGRESS, std::move(message));
+        message->slot = slot;
+        // Posted under the lock: the window cannot take the message before it
+        // is known as the waiting one.
+        if (PostMessageA(hwnd, WM_SYNC_PROGRESS, reinterpret_cast<WPARAM>(message.get()), 0))
+            slot->waiting = message.release();
     };
 }
 

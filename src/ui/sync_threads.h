@@ -29,7 +29,9 @@ bool StartSyncFilesThread(HWND hwnd, std::string& error);
 // the thread cannot be created.
 bool StartDetachedThread(std::function<void()> body, std::string& error);
 
-// A callback that posts every report as WM_SYNC_PROGRESS {text, percent}.
+// A callback that posts each report as WM_SYNC_PROGRESS {text, percent}, or,
+// while its previous message still waits for the window, puts the report in
+// that message instead (see ProgressSlot).
 ProgressCallback MakeProgressPoster(HWND hwnd);
 
 // The calls of a pass into the synchronisation; RealSyncSteps() are the real

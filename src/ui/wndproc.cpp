@@ -167,7 +167,7 @@ void Click(HWND hwnd, int x, int y)
 
 void ApplyProgress(UINT message, WPARAM wParam)
 {
-    auto payload = TakeMessagePayload<ProgressMessage>(wParam);
+    auto payload = TakeProgressMessage(wParam);
     if (message == WM_SYNC_PROGRESS) {
         if (payload) g_window.SetStatus(payload->text, payload->percent);
         return;

@@ -425,6 +425,37 @@ TEST_F(Archives, DamagedEntryLeavesTheExistingTarget)
     }
 }
 
+std::string Lines(const std::string& name, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) text += "line of " + name + "\n";
+    return text;
+}
+
+// Data is read together with its local header where it fits: a local extra
+// field longer than the central directory's copy must neither shift nor cut it.
+TEST_F(Archives, LocalExtraFieldsOfAnyLengthPrecedeTheData)
+{
+    std::vector<std::string> names;
+    ASSERT_TRUE(ExtractArchive(Good("zip_local_extras.zip"), dest_, &names));
+    std::map<std::string, std::string> expected;
+    for (const char* name : {"extra_0_8.txt", "extra_0_0.txt", "extra_1100_8.txt", "extra_1100_0.txt",
+                             "extra_3000_8.txt", "extra_3000_0.txt"})
+        expected[name] = Fingerprint(Lines(name, 300));
+    EXPECT_EQ(DestTree(), expected);
+    EXPECT_EQ(names.size(), expected.size());
+}
+
+// The inflater that serves every entry starts each one afresh, also after an
+// entry whose stream broke off in the middle.
+TEST_F(Archives, AnEntryAfterADamagedOneComesOutWhole)
+{
+    std::vector<std::string> names;
+    EXPECT_FALSE(ExtractArchive(Good("zip_damaged_then_sound.zip"), dest_, &names));
+    EXPECT_EQ(DestTree(), (std::map<std::string, std::string>{{"after.txt", Fingerprint(Lines("after.txt", 300))}}));
+    EXPECT_EQ(names, std::vector<std::string>{"after.txt"});
+}
+
 // A target that is a hard link into a realm profile is replaced; the profile's
 // copy keeps its content.
 TEST_F(Archives, HardLinkedTargetsAreReplacedNotWrittenThrough)

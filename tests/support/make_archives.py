@@ -178,8 +178,9 @@ def name_archives(names):
     write(os.path.join(names, "zipflagged_cp949.zip"), raw_zip([zip_entry(NAME_BYTES["cp949"], data, flags=0x800)]))
 
 
-def zip_entry(name, data, crc=None, size=None, method=8, flags=0):
-    """One local header + data, and its central directory entry (offset patched later)."""
+def zip_entry(name, data, crc=None, size=None, method=8, flags=0, local_extra=b""):
+    """One local header + data, and its central directory entry (offset patched later).
+    local_extra goes only into the local header, as some tools write a longer one there."""
     if method == 8:
         comp = zlib.compressobj(9, zlib.DEFLATED, -15)
         stored = comp.compress(data) + comp.flush()
@@ -188,7 +189,7 @@ def zip_entry(name, data, crc=None, size=None, method=8, flags=0):
     crc = zlib.crc32(data) if crc is None else crc
     size = len(data) if size is None else size
     local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0x1820, 0x5042,
-                        crc, len(stored), size, len(name), 0) + name + stored
+                        crc, len(stored), size, len(name), len(local_extra)) + name + local_extra + stored
     central = lambda off: struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method,
                                       0x1820, 0x5042, crc, len(stored), size, len(name), 0, 0,
                                       0, 0, 0, off) + name
@@ -222,6 +223,24 @@ def zip64_all_fields(good):
     locator = struct.pack("<IIQI", 0x07064B50, 0, len(body) + len(cds), 1)
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
     write(os.path.join(good, "zip64_all_fields.zip"), body + cds + end64 + locator + end)
+
+
+def local_extra_archives(good):
+    """Local extra fields longer than the central directory's (none): the data
+    starts after them, however far that is from the header."""
+    entries = []
+    for length in (0, 1100, 3000):
+        for method in (8, 0):
+            name = b"extra_%d_%d.txt" % (length, method)
+            extra = struct.pack("<HH", 0xCAFE, length - 4) + bytes(length - 4) if length else b""
+            entries.append(zip_entry(name, b"line of %s\n" % name * 300, method=method, local_extra=extra))
+    write(os.path.join(good, "zip_local_extras.zip"), raw_zip(entries))
+    # A damaged deflate stream, then a sound entry that must come out whole
+    # (not among the bad archives: those must leave nothing at all).
+    local, central = zip_entry(b"victim.txt", b"x" * 5000)
+    broken = local[:40] + bytes(b ^ 0x5A for b in local[40:])
+    write(os.path.join(good, "zip_damaged_then_sound.zip"),
+          raw_zip([(broken, central), zip_entry(b"after.txt", b"line of after.txt\n" * 300)]))
 
 
 def hostile_archives(good, bad):
@@ -309,6 +328,7 @@ def main():
     record_archives(good)
     lookalike_archives(good)
     zip64_all_fields(good)
+    local_extra_archives(good)
     hostile_archives(good, bad)
     name_archives(names)
 

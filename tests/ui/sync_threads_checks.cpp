@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -204,29 +207,90 @@ private:
     HWND hwnd_;
 };
 
-TEST(ProgressReports, EachReportBecomesOneMessageWithItsTextAndPercent)
+using Report = std::tuple<UINT, std::string, float>;
+
+// Takes every queued message as the window procedure does.
+std::vector<Report> TakeAll(const ReportWindow& window)
+{
+    std::vector<Report> got;
+    MSG msg;
+    while (window.Next(msg)) {
+        auto payload = TakeProgressMessage(msg.wParam);
+        got.emplace_back(msg.message, payload ? payload->text : "<null>", payload ? payload->percent : -1.0f);
+    }
+    return got;
+}
+
+// Reports that come while the last message still waits go into it; once the
+// window has taken it, the next report is a message of its own, even with
+// the same text.
+TEST(ProgressReports, ReportsMergeIntoTheMessageTheWindowHasNotTakenYet)
 {
     ReportWindow window;
     ASSERT_NE(window.Get(), nullptr);
     const ProgressCallback progress = MakeProgressPoster(window.Get());
-    progress("Downloading: data.grf (1 / 4 MB)", 25.0f, 1, 4);
-    progress("Downloading: data.grf (1 / 4 MB)", 25.0f, 1, 4);  // no throttling
+    progress("Validating files integrity (1/3): a.grf", 0.0f, 1, 3);
+    progress("Validating files integrity (2/3): b.grf", 33.3f, 2, 3);
     progress("Checking: qvx.grf", 150.0f, 0, 0);
+    EXPECT_EQ(TakeAll(window), (std::vector<Report>{{WM_SYNC_PROGRESS, "Checking: qvx.grf", 150.0f}}));
 
-    std::vector<std::pair<std::string, float>> got;
-    MSG msg;
-    while (window.Next(msg)) {
-        ASSERT_EQ(msg.message, WM_SYNC_PROGRESS);
-        auto payload = TakeMessagePayload<ProgressMessage>(msg.wParam);
-        ASSERT_TRUE(payload);
-        got.emplace_back(payload->text, payload->percent);
+    for (int take = 0; take < 2; ++take) {
+        progress("Downloading: data.grf (1 / 4 MB)", 25.0f, 1, 4);
+        EXPECT_EQ(TakeAll(window),
+                  (std::vector<Report>{{WM_SYNC_PROGRESS, "Downloading: data.grf (1 / 4 MB)", 25.0f}}));
     }
-    const std::vector<std::pair<std::string, float>> expected = {
-        {"Downloading: data.grf (1 / 4 MB)", 25.0f},
-        {"Downloading: data.grf (1 / 4 MB)", 25.0f},
-        {"Checking: qvx.grf", 150.0f},
-    };
-    EXPECT_EQ(got, expected);
+
+    // The last report still comes before the pass's result.
+    progress("Downloading: data.grf (3 / 4 MB)", 75.0f, 3, 4);
+    progress("Downloading: data.grf (4 / 4 MB)", 100.0f, 4, 4);
+    PostSyncOutcome(window.Get(), {true, "Game is up to date (v3)."});
+    EXPECT_EQ(TakeAll(window), (std::vector<Report>{{WM_SYNC_PROGRESS, "Downloading: data.grf (4 / 4 MB)", 100.0f},
+                                                    {WM_SYNC_DONE, "Game is up to date (v3).", 100.0f}}));
+}
+
+// A pass reports on its own thread while the window takes messages on its
+// own: whatever was merged, the window ends on the last report, and never
+// goes back to an earlier one.
+TEST(ProgressReports, TheWindowEndsOnTheLastReportOfAnotherThread)
+{
+    ReportWindow window;
+    ASSERT_NE(window.Get(), nullptr);
+    const ProgressCallback progress = MakeProgressPoster(window.Get());
+    constexpr int kReports = 20000;
+    std::atomic<bool> finished{false};
+    std::thread pass([&] {
+        for (int i = 1; i <= kReports; ++i) progress("file " + std::to_string(i), float(i), i, kReports);
+        finished = true;
+    });
+    std::vector<Report> shown;
+    for (bool last = false; !last; Sleep(1)) {
+        last = finished.load();
+        for (Report& r : TakeAll(window)) shown.push_back(std::move(r));
+    }
+    pass.join();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), (Report{WM_SYNC_PROGRESS, "file 20000", float(kReports)}));
+    for (size_t i = 1; i < shown.size(); ++i) ASSERT_LT(std::get<2>(shown[i - 1]), std::get<2>(shown[i]));
+}
+
+// A report to a window that is gone (closed while the pass runs) is dropped,
+// and the next one is tried on its own: the reporter never waits for ever.
+TEST(ProgressReports, AReportToAWindowThatIsGoneReturns)
+{
+    HWND gone;
+    {
+        ReportWindow window;
+        gone = window.Get();
+    }
+    const ProgressCallback progress = MakeProgressPoster(gone);
+    auto returned = std::make_shared<std::atomic<int>>(0);
+    std::thread([progress, returned] {
+        progress("Validating files integrity (1/2): a.grf", 0.0f, 1, 2);
+        progress("Validating files integrity (2/2): b.grf", 50.0f, 2, 2);
+        *returned = 2;
+    }).detach();
+    for (int i = 0; i < 1000 && *returned != 2; ++i) Sleep(10);
+    EXPECT_EQ(*returned, 2);
 }
 
 TEST(ProgressReports, FinalReportsCarryTheirFixedPercent)
