@@ -647,38 +647,28 @@ class FaultScenario(SyncCase):
         self.assertNotIn("/patcher_testers/note_1.txt", get_paths(self.requests()))
         self.assertFalse(os.path.exists(self.path("note_1.txt")))
 
-    def test_unreadable_version_file_keeps_patched_files(self):
-        # Level 0 would take the file that patch 11 wrote for a damaged one and
-        # put the manifest's older copy in its place.
+    def test_unreadable_state_file_keeps_patched_files(self):
+        # Read as level 0, or as "no records", the file that patch 11 wrote
+        # would pass for a damaged one and get the manifest's older copy.
         base, patched = b"base file\n", b"file as patch 11 wrote it\n"
         self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=10))
         self.serve("patcher/client/x.txt", base)
         self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
-        self.put("x.txt", patched)
-        self.put("patched_hashes.dat", b"x.txt|11|%s\n" % crc(patched).encode())
-        os.makedirs(self.path("main.inf"))
-        result, _ = self.run_launcher(max_starts=1)
-        prefix = "FAILED File integrity validation error: Could not read patch version file: "
-        self.assertTrue(result.startswith(prefix) and result.endswith("\\main.inf"), result)
-        self.assertEqual(self.read("x.txt"), patched)
-        self.assertEqual(get_paths(self.requests()), ["/patcher/manifest.json"])
-
-    def test_unreadable_records_file_keeps_patched_files(self):
-        # Read as "no records", the file that patch 11 wrote would pass for a
-        # damaged one and get the manifest's older copy.
-        base, patched = b"base file\n", b"file as patch 11 wrote it\n"
-        self.serve("patcher/manifest.json", manifest([("x.txt", base)], patch_version=10))
-        self.serve("patcher/client/x.txt", base)
-        self.serve("patcher/patch_qvx.txt", EMPTY_PATCH_LIST)
-        self.put("x.txt", patched)
-        self.put("main.inf", patch_version_bytes(11))
-        os.makedirs(self.path("patched_hashes.dat"))
-        result, _ = self.run_launcher(max_starts=1)
-        prefix = "FAILED File integrity validation error: Could not read patched file records: "
-        self.assertTrue(result.startswith(prefix) and result.endswith("\\patched_hashes.dat"), result)
-        self.assertEqual(self.read("x.txt"), patched)
-        self.assertPatchVersion(11)
-        self.assertEqual(get_paths(self.requests()), ["/patcher/manifest.json"])
+        for state, reason in (("main.inf", "Could not read patch version file: "),
+                              ("patched_hashes.dat", "Could not read patched file records: ")):
+            with self.subTest(state=state):
+                self.fresh_game()
+                self.put("x.txt", patched)
+                self.put("main.inf", patch_version_bytes(11))
+                self.put("patched_hashes.dat", b"x.txt|11|%s\n" % crc(patched).encode())
+                os.remove(self.path(state))
+                os.makedirs(self.path(state))  # there, but no file opens it
+                before = len(self.requests())
+                result, _ = self.run_launcher(max_starts=1)
+                prefix = "FAILED File integrity validation error: " + reason
+                self.assertTrue(result.startswith(prefix) and result.endswith("\\" + state), result)
+                self.assertEqual(self.read("x.txt"), patched)
+                self.assertEqual(get_paths(self.requests()[before:]), ["/patcher/manifest.json"])
 
     def test_unreadable_patched_file_brings_its_patch_again(self):
         # A file that is there but cannot be read is replaced like a missing
