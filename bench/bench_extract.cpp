@@ -7,7 +7,6 @@
 
 #include "core/archive.h"
 #include "core/handles.h"
-#include "core/zip_reader.h"
 
 #include <windows.h>
 
@@ -31,31 +30,6 @@ uint64_t FileSize(const std::string& path)
 double SecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The archive's entries, from its central directory.
-bool ReadZipEntries(const std::string& archive, std::vector<ZipEntry>& entries)
-{
-    UniqueHandle file(CreateFileA(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.Get(), &size)) return false;
-    auto readAt = [&](uint64_t offset, std::vector<uint8_t>& out) {
-        LARGE_INTEGER at;
-        at.QuadPart = LONGLONG(offset);
-        DWORD got = 0;
-        return SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) &&
-               ReadFile(file.Get(), out.data(), DWORD(out.size()), &got, nullptr) && got == out.size();
-    };
-    std::vector<uint8_t> tail(size_t(std::min<uint64_t>(uint64_t(size.QuadPart), kZipEndSearchSize)));
-    ZipDirectoryLocation where;
-    std::string reason;
-    if (!readAt(uint64_t(size.QuadPart) - tail.size(), tail) ||
-        !FindZipEnd(tail.data(), tail.size(), uint64_t(size.QuadPart), where, reason) || where.zip64)
-        return false;
-    std::vector<uint8_t> directory(size_t(where.size));
-    return readAt(where.offset, directory) &&
-           ParseCentralDirectory(directory.data(), directory.size(), where, entries, reason);
 }
 
 }  // namespace

@@ -12,15 +12,16 @@ import subprocess
 import sys
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-WINE_BOOT = os.path.join(SOURCE_DIR, "tests", "support", "wine_boot.sh")
-WINE64 = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
 TIME = "/usr/bin/time"
 MIB = 1048576.0
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "e2e"))
-from desktop import stop_prefix, wine_in  # noqa: E402
+import desktop  # noqa: E402
+from service import windows_path  # noqa: E402, F401 (for the scripts)
+
+WINE64, WINESERVER = desktop.WINE64, desktop.WINESERVER
+stop_prefix = desktop.stop_prefix
 
 
 def fail(text):
@@ -37,25 +38,19 @@ def program(build, rel):
     return path
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def wine_command(prefix, *command, display=None):
     """A command run with wine_env.sh's variables in the given prefix (and
     display). Its last word execs, so that a program started through
     /usr/bin/time is measured in the wine64 loader itself."""
-    return wine_in(prefix, *command, display=display)
+    return desktop.wine_in(prefix, *command, display=display)
 
 
 def boot_prefix(prefix, persistent=False):
-    """Boots the prefix, then ends its processes: the next program brings Wine's
+    """A new prefix, booted and stopped again: the next program brings Wine's
     desktop up on the display it is given. A persistent server stays up
     between programs, with the services and the desktop that the first one
     started, so that no program's figure pays for starting them."""
-    subprocess.run([WINE_BOOT], env=dict(os.environ, VERANDEL_WINEPREFIX=prefix),
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=300, check=True)
-    stop_prefix(prefix)
+    desktop.boot_prefix(prefix)
     if persistent:
         command, env = wine_command(prefix, WINESERVER, "-p")
         subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

@@ -24,7 +24,7 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench_support as bs  # noqa: E402
 from harness import manifest  # noqa: E402
-from desktop import Display  # noqa: E402
+import desktop  # noqa: E402
 from service import UpdateService, launcher_config  # noqa: E402
 from window_e2e import CLOSE_BUTTON, SERVER_NAME  # noqa: E402
 
@@ -149,9 +149,8 @@ class Bench:
     def close_window(self):
         """Clicks the window's close button; the prefix's server and services
         stay up for the next program, as they would on a desktop."""
-        window = self.display.run("xdotool", "search", "--name", "^%s$" % SERVER_NAME).split()[0]
-        self.display.run("xdotool", "mousemove", "--window", window, str(CLOSE_BUTTON[0]),
-                         str(CLOSE_BUTTON[1]), "click", "1")
+        window = desktop.find_window(self.display.name, "^%s$" % SERVER_NAME, 30)
+        desktop.click(self.display.name, window, CLOSE_BUTTON)
 
     def run_floor(self):
         seconds, _ = bs.run_bench(self.build, self.prefix, self.work, "floor", "validate_floor",
@@ -189,8 +188,7 @@ def main(argv):
         % (len(small), sum(f[1] for f in small) / bs.MIB, MAX_FILE_SIZE // 1024, GRF_SIZE >> 20)]
     print("\n".join(header), flush=True)
 
-    shutil.rmtree(bench.prefix, ignore_errors=True)
-    bench.display = Display()
+    bench.display = desktop.Display()
     try:
         bs.boot_prefix(bench.prefix, persistent=True)
         with UpdateService(os.path.join(work, "service")) as svc:

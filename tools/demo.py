@@ -77,10 +77,6 @@ class Demo:
         os.makedirs(self.root, exist_ok=True)
         www = demo_service.build(self.svc.workdir, self.launcher_exe, self.client_exe)
         self.svc.start()
-        # The configuration loader rewrites addresses on these two ports.
-        while self.svc.url.endswith((":8080", ":8081")):
-            self.svc.stop()
-            self.svc.start()
         say("update service %s serving %s" % (self.svc.url, www))
 
         if os.path.isdir(self.prefix):
@@ -232,8 +228,9 @@ class Demo:
             say("click PLAY LEGACY or PLAY SEASON once the synchronisation is done, or close the window")
         reported = False
         while self.proc.poll() is None:
-            if not reported and self.status_line():
-                print("Status line: " + self.status_line()[0], flush=True)
+            result = None if reported else self.status_line()
+            if result:
+                print("Status line: " + result[0], flush=True)
                 print("Game directory: " + self.summary(), flush=True)
                 reported = True
             time.sleep(0.5)

@@ -414,15 +414,20 @@ bool ExtractZipArchive(const std::string& archive, const std::string& destinatio
     return allWritten;
 }
 
+bool ReadZipEntries(const std::string& archive, std::vector<ZipEntry>& entries)
+{
+    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
+    ZipDirectoryLocation where;
+    return file && ReadCentralDirectory(file.Get(), where, entries);
+}
+
 // False as well when extraction would refuse one of the names, which would
 // fail it on every try.
 bool HasZipDirectory(const std::string& archive)
 {
-    UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
-    ZipDirectoryLocation where;
     std::vector<ZipEntry> entries;
     std::vector<PlannedEntry> plan;
-    return file && ReadCentralDirectory(file.Get(), where, entries) && PlanZipEntries(entries, L".", plan);
+    return ReadZipEntries(archive, entries) && PlanZipEntries(entries, L".", plan);
 }
 
 bool ExtractRgzArchive(const std::string& archive, const std::string& destination,

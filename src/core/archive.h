@@ -1,6 +1,8 @@
 // Extraction of ".zip" and ".rgz" archives below a destination directory.
 #pragma once
 
+#include "core/zip_reader.h"
+
 #include <string>
 #include <vector>
 
@@ -20,3 +22,7 @@ bool ExtractRgzArchive(const std::string& archive, const std::string& destinatio
 // True when the ZIP archive's central directory reads and extraction would
 // take every name in it; the entries' data is not read.
 bool HasZipDirectory(const std::string& archive);
+
+// The entries of the ZIP archive's central directory (ZIP64 included); false
+// when it cannot be read.
+bool ReadZipEntries(const std::string& archive, std::vector<ZipEntry>& entries);

@@ -124,9 +124,9 @@ WalkResult WalkTar(ByteSource& payload, EntrySink& sink, WalkStats& stats);
 WalkResult WalkRecordStream(ByteSource& payload, EntrySink& sink, WalkStats& stats);
 // True when the payload reads as records, with at least one file record, up to
 // the end of the stream: a byte that begins no record ('e' among them) or the
-// end of the payload. Writes nothing and
-// checks no names: it tells whether a record that could not be written makes
-// the extraction fail, or the payload is a single file after all.
+// end of the payload. Writes nothing and checks no names: it tells whether a
+// record that could not be written makes the extraction fail, or the payload
+// is a single file after all.
 bool ReadsAsRecordStream(ByteSource& payload);
 // Copies the rest of the payload into one file.
 WalkResult WriteSingleFile(ByteSource& payload, const std::string& name, EntrySink& sink,

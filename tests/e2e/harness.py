@@ -22,7 +22,7 @@ SOURCE_DIR = os.environ.get("VERANDEL_SOURCE_DIR",
 BUILD_DIR = os.environ.get("VERANDEL_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 WINE_RUN = os.path.join(SOURCE_DIR, "tests", "support", "wine_run.sh")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
-from service import UpdateService  # noqa: E402
+from service import UpdateService, windows_path  # noqa: E402
 
 RUNNER = None  # set by the test program from its command line
 STANDIN = os.environ.get("VERANDEL_STANDIN", "")  # the stand-in client
@@ -110,11 +110,6 @@ class SyncCase(unittest.TestCase):
         os.makedirs(self.game)
         self.svc = UpdateService(os.path.join(self.work, "service"))
         self.svc.start()
-        # The configuration loader takes these ports for the other server's
-        # and rewrites such URLs; another free port avoids that.
-        while self.svc.url.endswith((":8080", ":8081")):
-            self.svc.stop()
-            self.svc.start()
         self.addCleanup(self.svc.stop)
         self.www = self.svc.docroot
         self.write_config(LIVE_LAUNCHER)
@@ -212,8 +207,8 @@ class SyncCase(unittest.TestCase):
         that it can be replaced but not read."""
         record = os.path.join(self.work, "holder.record.txt")
         holder = subprocess.Popen(
-            [WINE_RUN, STANDIN, "--hold=Z:" + self.path(rel).replace("/", "\\"), "--stay=600000"],
-            env=dict(os.environ, VERANDEL_STANDIN_RECORD="Z:" + record.replace("/", "\\")),
+            [WINE_RUN, STANDIN, "--hold=" + windows_path(self.path(rel)), "--stay=600000"],
+            env=dict(os.environ, VERANDEL_STANDIN_RECORD=windows_path(record)),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def stop():

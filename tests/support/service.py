@@ -88,10 +88,18 @@ def _die_with_parent(sig=signal.SIGKILL):
     libc.prctl(1, sig, 0, 0, 0)
 
 
+# The launcher's configuration loader takes addresses on these ports for the
+# other server's (live or test) and rewrites them.
+LAUNCHER_REWRITTEN_PORTS = (8080, 8081)
+
+
 def _free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        if port not in LAUNCHER_REWRITTEN_PORTS:
+            return port
 
 
 def _accepts(port):
