@@ -5,7 +5,10 @@ bool IsSafeRelativePath(const std::string& path)
     std::string p = path;
     for (char& c : p)
         if (c == '\\') c = '/';
-    while (p.compare(0, 2, "./") == 0) p.erase(0, 2);
+    // A leading ".\" may come with its separator doubled (a JSON writer's
+    // escape of ".\"): still relative. A path that begins with a separator
+    // is not.
+    while (p.compare(0, 2, "./") == 0) p.erase(0, p.find_first_not_of('/', 1));
     if (p.empty() || p[0] == '/') return false;       // absolute, or a share (//host)
     if (p.find(':') != std::string::npos) return false;  // drive letters, streams
     if (p.find('\0') != std::string::npos) return false;

@@ -93,9 +93,16 @@ bool NamesWhatItsKeySays(const std::string& path)
 
 std::string NormalizeRelPath(const std::string& path)
 {
-    std::string out = path;
-    for (char& c : out)
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
         if (c == '\\') c = '/';
+        // A run of separators is one, as Windows reads it: a JSON writer fed
+        // a Windows path escapes each backslash as two, and this reader keeps
+        // both.
+        if (c == '/' && !out.empty() && out.back() == '/') continue;
+        out += c;
+    }
     size_t skip = 0;
     while (out.compare(skip, 2, "./") == 0) skip += 2;
     return out.substr(skip);

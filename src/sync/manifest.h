@@ -20,7 +20,7 @@ bool ParseManifest(const std::string& text, uint32_t& patchVersion, std::string&
 uint64_t JsonGetUInt64(const std::string& text, const char* key, size_t keyLength);
 std::string JsonGetStringOrEmpty(const std::string& text, const char* key, size_t keyLength);
 
-// '\' to '/', leading "./" removed.
+// '\' to '/', a run of separators as one, leading "./" removed.
 std::string NormalizeRelPath(const std::string& path);
 // ASCII letters lower-cased, other bytes unchanged.
 std::string ToLower(const std::string& text);
@@ -29,8 +29,8 @@ std::string PathKey(const std::string& path);
 // False when Windows would open the path under another name than its key says:
 // a "." segment, or a segment ending in a dot or a blank (Windows drops those),
 // so that "savedata/OptionInfo.lua." would reach a file that no rule of its
-// key protects. Doubled separators stay: manifests written with escaped
-// backslashes hold them, and keys keep them as written.
+// key protects. Doubled separators pass: manifests written with escaped
+// backslashes hold them, and keys read them as one.
 bool NamesWhatItsKeySays(const std::string& path);
 // "qvx_patch.grf" or anything under "system/" (expects a path key).
 bool IsRealmProfileFile(const std::string& key);

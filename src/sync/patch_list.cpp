@@ -15,6 +15,9 @@ namespace {
 
 constexpr DWORD kListBlock = 4096;
 constexpr DWORD kPatchBlock = 65536;
+// Windows editors save "UTF-8 with BOM": read as text, the mark would spoil
+// the first line's number, and its patch would be skipped for good.
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -96,7 +99,9 @@ bool ReadBody(HINTERNET request, DWORD blockSize, Sink&& sink)
 std::vector<PatchListEntry> ParsePatchList(const std::string& text)
 {
     std::vector<PatchListEntry> entries;
-    ForEachLine(text, [&](const std::string& line) {
+    const size_t mark = sizeof kUtf8ByteOrderMark - 1;
+    const bool marked = text.compare(0, mark, kUtf8ByteOrderMark) == 0;
+    ForEachLine(marked ? text.substr(mark) : text, [&](const std::string& line) {
         PatchListEntry entry;
         if (ParseLine(line, entry)) entries.push_back(entry);
     });

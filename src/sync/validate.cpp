@@ -242,35 +242,56 @@ bool InstallQueuedFile(Validation& v, const ManifestEntry& entry, size_t index, 
     return true;
 }
 
-// Brings the version file in step with the manifest once every file is in
-// place. A level that cannot be written fails the run: left as it was, it
-// would claim patches whose files were just replaced, or bring patches older
-// than the manifest's base over the files this run checked.
-bool SynchronizePatchVersion(const Validation& v, const std::string& versionPath,
-                             std::string& error)
+bool WriteLevel(uint32_t level, const std::string& versionPath, const std::string& logLine,
+                std::string& error)
 {
-    const uint32_t m = v.manifestVersion;
-    uint32_t level = m;
-    if (m != 0) {
-        if (v.localVersion >= m && !v.rollback) return true;
-    } else {
-        // A manifest without a base version gives no level to fall back to;
-        // the level must still drop below every patch whose file was just
-        // replaced, so that the installer brings that patch again.
-        if (!v.rollback) return true;
-        level = std::min(v.localVersion, v.lowestRolledBack - 1);
-        if (level == v.localVersion) return true;
-    }
     if (!WritePatchVersion(level, versionPath)) {
         error = "Failed to write patch version file: " + versionPath;
         return false;
     }
-    if (m != 0)
-        LogLine("[INFO] Synchronized local patch version to manifest base v" + std::to_string(m));
-    else
-        LogLine("[INFO] Lowered local patch version to v" + std::to_string(level) +
-                " after restoring files of later patches");
+    LogLine(logLine);
     return true;
+}
+
+bool WriteManifestBase(uint32_t m, const std::string& versionPath, std::string& error)
+{
+    return WriteLevel(m, versionPath,
+                      "[INFO] Synchronized local patch version to manifest base v" + std::to_string(m),
+                      error);
+}
+
+// A file that a later patch wrote is about to get the manifest's older copy:
+// the level comes down before the first queued file is replaced, so that a
+// run stopped after that (a failed download, a full disk, a closed launcher)
+// leaves no level that claims the patch. A level that cannot be written fails
+// the run before anything is replaced.
+bool LowerLevelForRollback(const Validation& v, const std::string& versionPath, std::string& error)
+{
+    if (!v.rollback) return true;
+    const uint32_t m = v.manifestVersion;
+    if (m != 0) {
+        // Below the manifest already: no rolled-back patch is claimed, and
+        // the level rises to the base only once every file is in place.
+        return v.localVersion < m || WriteManifestBase(m, versionPath, error);
+    }
+    // A manifest without a base version gives no level to fall back to; the
+    // level must still drop below every patch whose file is replaced, so that
+    // the installer brings that patch again.
+    const uint32_t level = std::min(v.localVersion, v.lowestRolledBack - 1);
+    return level == v.localVersion ||
+           WriteLevel(level, versionPath,
+                      "[INFO] Lowered local patch version to v" + std::to_string(level) +
+                          " after restoring files of later patches",
+                      error);
+}
+
+// Raises a level below the manifest's base once every file is in place. A
+// level that cannot be written fails the run: left below the base, it would
+// bring patches older than the manifest over the files this run checked.
+bool RaiseLevelToManifest(const Validation& v, const std::string& versionPath, std::string& error)
+{
+    const uint32_t m = v.manifestVersion;
+    return m == 0 || v.localVersion >= m || WriteManifestBase(m, versionPath, error);
 }
 
 }  // namespace
@@ -338,14 +359,14 @@ bool ValidateGameFiles(const std::string& manifestUrl, const std::string& fullCl
     }
     if (v.cacheChanged) SaveIntegrityCache(v.cachePath, v.cache);
 
+    if (!LowerLevelForRollback(v, versionPath, error)) return false;
     if (!v.queue.empty()) {
         LogLine("[INFO] Downloading " + std::to_string(v.queue.size()) +
                 " missing/mismatched file(s)...");
         for (size_t j = 0; j < v.queue.size(); ++j)
             if (!InstallQueuedFile(v, v.queue[j], j + 1, v.queue.size(), error)) return false;
     }
-
-    if (!SynchronizePatchVersion(v, versionPath, error)) return false;
+    if (!RaiseLevelToManifest(v, versionPath, error)) return false;
     Report(progress, "File integrity validation complete.", 100, count, count);
     return true;
 }

@@ -5,7 +5,8 @@
 TEST(SafeRelativePath, AcceptsPathsBelowTheDirectory)
 {
     for (const char* p : {"a.txt", "System/a.lua", "data\\x.txt", "./data/x.txt", ".\\a\\b c.grf",
-                          "a/./b", "dir/", "..a/b", "a..b", "x/.a", "caf\xc3\xa9.txt"})
+                          "a/./b", "dir/", "..a/b", "a..b", "x/.a", "caf\xc3\xa9.txt",
+                          ".\\\\a\\\\b", ".//a", "a//b"})
         EXPECT_TRUE(IsSafeRelativePath(p)) << p;
 }
 
@@ -13,7 +14,8 @@ TEST(SafeRelativePath, RefusesPathsThatLeaveIt)
 {
     for (const char* p : {"", ".", "./", "/etc/passwd", "\\windows\\x.dll", "C:\\x.txt", "c:x.txt",
                           "\\\\server\\share\\x", "//server/share/x", "..", "../x", "a/../../x",
-                          "a\\..\\b", "a/..", "file.txt:stream", "a//..//b", "x/...", "a/.. /b", "a/ ../b", ". ./x"})
+                          "a\\..\\b", "a/..", "file.txt:stream", "a//..//b", "x/...", "a/.. /b", "a/ ../b", ". ./x",
+                          ".//", ".\\\\", ".//..//x"})
         EXPECT_FALSE(IsSafeRelativePath(p)) << p;
 }
 

@@ -14,6 +14,10 @@ closes its connection. Paths:
                             (default 0), then silence for S seconds (default 5,
                             at most 60, cut short when the server stops), then
                             a close without the rest.
+  /stall-after/<N>/<file>   as /stall/<file>?after=N&seconds=60, for a URL
+                            that cannot carry a query (a manifest's base_url,
+                            which each listed path is joined to): a body of N
+                            bytes or fewer arrives whole.
   /ignore-range/<file>      200 with the whole body and its Content-Length,
                             whatever Range the request carries.
   /no-length/<file>         200 with the whole body and no Content-Length; the
@@ -116,6 +120,9 @@ def _make_handler(server):
             parsed = urllib.parse.urlsplit(self.path)
             query = dict(urllib.parse.parse_qsl(parsed.query))
             mode, _, rest = parsed.path.lstrip("/").partition("/")
+            if mode == "stall-after":
+                after, _, rest = rest.partition("/")
+                mode, query = "stall", dict(query, after=after, seconds=MAX_STALL_SECONDS)
             if mode == "status":
                 code = int(rest) if rest.isdigit() and 100 <= int(rest) <= 999 else 400
                 body = ("status %d\n" % code).encode()

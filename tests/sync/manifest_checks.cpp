@@ -155,7 +155,11 @@ TEST(PathKey, NormalisesSeparatorsLeadingDotsAndCase)
         {"system", "system", "system", false},
         {"SYSTEM/", "SYSTEM/", "system/", true},
         {"/Abs/./x", "/Abs/./x", "/abs/./x", false},
-        {"a\\\\b", "a//b", "a//b", false},
+        // Runs of separators, as a JSON writer's escaped backslashes leave them.
+        {"a\\\\b", "a/b", "a/b", false},
+        {".\\\\System\\\\a.lua", "System/a.lua", "system/a.lua", true},
+        {"a//b///c", "a/b/c", "a/b/c", false},
+        {".//./x", "x", "x", false},
         {"../Up", "../Up", "../up", false},
         {"Caf\xc9.txt", "Caf\xc9.txt", "caf\xc9.txt", false},
         {"", "", "", false},

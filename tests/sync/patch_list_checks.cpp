@@ -83,6 +83,10 @@ TEST(ParsePatchList, ReadsLinesInDocumentOrder)
         {"007 seven.rgz", {{7, "seven.rgz", ""}}},
         {"105 c\n103 a\n104 b", {{105, "c", ""}, {103, "a", ""}, {104, "b", ""}}},
         {"  106  f.rgz  stop  extra", {{106, "f.rgz", "stop"}}},
+        // Saved as "UTF-8 with BOM": the mark opens the document, not the line.
+        {"\xEF\xBB\xBF" "301 one.txt\r\n302 two.txt\r\n", {{301, "one.txt", ""}, {302, "two.txt", ""}}},
+        {"\xEF\xBB\xBF" "// notes\r\n7 x.rgz", {{7, "x.rgz", ""}}},
+        {"7 x.rgz\n\xEF\xBB\xBF" "8 y.rgz", {{7, "x.rgz", ""}}},  // only at the very start
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(Entries(ParsePatchList(text)), expected) << text;
 }
