@@ -60,17 +60,17 @@ struct PlannedEntry {
     std::string listName;  // relative name for the caller's list
 };
 
-// Entry names are UTF-8 only when the archive says so with its flag; any
-// other name is system code page bytes, as the Windows tools that make the
-// service's archives write them. Guessing from the bytes would misread names
-// that happen to be valid UTF-8.
-std::wstring ZipNameToWide(const ZipEntry& e)
+// Entry names are UTF-8 only when the archive says so (a ZIP entry's flag, a
+// tar entry's pax path); any other name is system code page bytes, as the
+// Windows tools that make the service's archives write them. Guessing from the
+// bytes would misread names that happen to be valid UTF-8.
+std::wstring EntryNameToWide(const std::string& name, bool utf8)
 {
-    if (e.name.empty()) return std::wstring();
-    if (!e.utf8Name) return ToWide(e.name, CP_ACP);
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, e.name.data(), int(e.name.size()), nullptr, 0) <= 0)
-        return std::wstring();  // flagged, but not UTF-8: refused
-    return ToWide(e.name, CP_UTF8);
+    if (name.empty()) return std::wstring();
+    if (!utf8) return ToWide(name, CP_ACP);
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), int(name.size()), nullptr, 0) <= 0)
+        return std::wstring();  // said to be UTF-8, but not: refused
+    return ToWide(name, CP_UTF8);
 }
 
 // Every name is checked before anything is written, so a hostile archive
@@ -79,7 +79,7 @@ bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& de
                     std::vector<PlannedEntry>& plan)
 {
     for (const ZipEntry& e : entries) {
-        std::wstring wide = ZipNameToWide(e);
+        std::wstring wide = EntryNameToWide(e.name, e.utf8Name);
         if (wide.empty() && !e.name.empty()) return false;
         std::replace(wide.begin(), wide.end(), L'/', L'\\');
         std::string utf8 = ToNarrow(wide, CP_UTF8);
@@ -276,24 +276,36 @@ private:
     bool failed_ = false;
 };
 
-// Files are staged as they come and placed only once the whole member has
-// proved sound (DEFLATE end, trailer CRC-32 and length).
+// Files are staged as they come, and files and folders come into place only
+// once the whole member has proved sound (DEFLATE end, trailer CRC-32 and
+// length): a pass that fails, or turns out to be the wrong reading of the
+// payload, leaves no folder behind.
 class StagingSink : public EntrySink {
 public:
     explicit StagingSink(const std::wstring& destination) : destination_(destination) {}
-    bool Directory(const std::string& name) override
+    ~StagingSink() override
     {
-        std::wstring wide;
-        return Resolve(name, wide) && directories_.Make(JoinOutputPath(destination_, wide));
+        if (placed_) return;
+        staged_.clear();
+        // The folders made for the staged files go too, unless something else is in them.
+        directories_.RemoveCreated();
     }
-    bool BeginFile(const std::string& name) override
+    bool Directory(const std::string& name, NameEncoding encoding) override
     {
         std::wstring wide;
-        if (!Resolve(name, wide)) return false;
+        if (!Resolve(name, encoding, wide)) return false;
+        folders_.push_back(JoinOutputPath(destination_, wide));
+        return true;
+    }
+    bool BeginFile(const std::string& name, NameEncoding encoding) override
+    {
+        std::wstring wide;
+        if (!Resolve(name, encoding, wide)) return false;
         std::wstring path = JoinOutputPath(destination_, wide);
         std::replace(path.begin(), path.end(), L'/', L'\\');
         names_.push_back(ToNarrow(wide, CP_ACP));
         staged_.emplace_back();
+        // The temporary file stands beside its final path, so its folder is made now.
         return directories_.MakeParentOf(path) && staged_.back().Create(path);
     }
     bool WriteFile(const uint8_t* data, size_t n) override { return staged_.back().Write(data, n); }
@@ -306,6 +318,9 @@ public:
     }
     bool PlaceAll(std::vector<std::string>* names)
     {
+        placed_ = true;
+        for (const std::wstring& folder : folders_)
+            if (!directories_.Make(folder)) return false;
         for (size_t i = 0; i < staged_.size(); ++i) {
             if (!staged_[i].Place()) return false;
             if (names) names->push_back(names_[i]);
@@ -315,18 +330,20 @@ public:
 
 private:
     // The walkers checked the bytes; the name is checked again as the file
-    // system will see it, after the code page conversion.
-    static bool Resolve(const std::string& name, std::wstring& wide)
+    // system will see it, after the conversion from its encoding.
+    static bool Resolve(const std::string& name, NameEncoding encoding, std::wstring& wide)
     {
-        wide = ToWide(name, CP_ACP);  // names are system code page bytes
+        wide = EntryNameToWide(name, encoding == NameEncoding::Utf8);
         const std::string utf8 = ToNarrow(wide, CP_UTF8);
         return !wide.empty() && IsSafeRelativePath(utf8) && KeepsItsNameOnWindows(utf8);
     }
 
     std::wstring destination_;
     DirectoryMaker directories_;
+    std::vector<std::wstring> folders_;  // the archive's own folder entries, in order
     std::vector<StagedFile> staged_;
     std::vector<std::string> names_;
+    bool placed_ = false;
 };
 
 enum class Pass { Tar, Records, Single };

@@ -11,7 +11,8 @@
 // code page). True only when every entry arrived whole: an archive with a name
 // that would leave the destination writes nothing, a damaged entry never
 // reaches its target (each file is staged beside it and moved over it when
-// complete), and a ".rgz" places its files only after its gzip trailer checked.
+// complete), and a ".rgz" places its files and folders only after its gzip
+// trailer checked.
 bool ExtractArchive(const std::string& archive, const std::string& destination,
                     std::vector<std::string>* names = nullptr);
 bool ExtractZipArchive(const std::string& archive, const std::string& destination,

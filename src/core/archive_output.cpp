@@ -59,13 +59,13 @@ bool IsDirectory(const std::wstring& path)
 
 }  // namespace
 
-bool MakeDirectories(const std::wstring& path)
+bool MakeDirectories(const std::wstring& path, std::vector<std::wstring>* created)
 {
     const std::wstring p = WithoutTrailingSeparators(path);
     if (p.empty() || IsDirectory(p)) return true;
     std::wstring parent;
-    if (ParentOf(p, parent)) MakeDirectories(parent);
-    CreateDirectoryW(p.c_str(), nullptr);
+    if (ParentOf(p, parent)) MakeDirectories(parent, created);
+    if (CreateDirectoryW(p.c_str(), nullptr) && created) created->push_back(p);
     return IsDirectory(p);
 }
 
@@ -73,9 +73,17 @@ bool DirectoryMaker::Make(const std::wstring& path)
 {
     std::wstring p = WithoutTrailingSeparators(path);
     if (made_.count(p)) return true;
-    if (!MakeDirectories(p)) return false;
+    if (!MakeDirectories(p, &created_)) return false;
     made_.insert(std::move(p));
     return true;
+}
+
+void DirectoryMaker::RemoveCreated()
+{
+    // Latest first: a directory was created before any directory inside it.
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it) RemoveDirectoryW(it->c_str());
+    created_.clear();
+    made_.clear();
 }
 
 bool DirectoryMaker::MakeParentOf(const std::wstring& path)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 std::wstring ToWide(const std::string& text, UINT codePage);
 // Characters the code page lacks become '?', never a lookalike.
@@ -20,7 +21,8 @@ std::string ToNarrow(const std::wstring& text, UINT codePage);
 std::wstring JoinOutputPath(const std::wstring& destination, const std::wstring& name);
 
 // Creates path and every directory above it; true when it then is a directory.
-bool MakeDirectories(const std::wstring& path);
+// The directories it created are appended to created, parents first.
+bool MakeDirectories(const std::wstring& path, std::vector<std::wstring>* created = nullptr);
 
 // Creates directories for one extraction, remembering those that stand, so
 // that the many files of one folder cost one check of it rather than one each.
@@ -30,9 +32,12 @@ public:
     bool Make(const std::wstring& path);
     // The directories above the last separator of path.
     bool MakeParentOf(const std::wstring& path);
+    // Removes the directories that this maker created and that are empty.
+    void RemoveCreated();
 
 private:
     std::set<std::wstring> made_;
+    std::vector<std::wstring> created_;
 };
 
 // A file being written beside its final path; deleted unless placed.

@@ -15,6 +15,9 @@ constexpr uint8_t kFlagComment = 0x10;
 constexpr size_t kTarBlock = 512;
 constexpr size_t kTarProbeBlocks = 8;
 constexpr size_t kCopyBlock = 1 << 20;
+// A long name or pax header is held whole; a hostile archive may announce
+// gigabytes for one, while a real one takes a few hundred bytes.
+constexpr uint64_t kTarExtendedHeaderLimit = 1 << 20;
 
 uint32_t ReadLe32(const uint8_t* p)
 {
@@ -52,10 +55,10 @@ WalkResult SkipData(ByteSource& in, uint64_t size, std::vector<uint8_t>& buffer)
     return WalkResult::Ok;
 }
 
-WalkResult WriteEntry(ByteSource& in, const std::string& name, uint64_t size, EntrySink& sink,
-                      std::vector<uint8_t>& buffer, WalkStats& stats)
+WalkResult WriteEntry(ByteSource& in, const std::string& name, NameEncoding encoding, uint64_t size,
+                      EntrySink& sink, std::vector<uint8_t>& buffer, WalkStats& stats)
 {
-    if (!sink.BeginFile(name)) return WalkResult::SinkFailed;
+    if (!sink.BeginFile(name, encoding)) return WalkResult::SinkFailed;
     WalkResult r = CopyData(in, size, sink, buffer);
     if (!sink.EndFile(r == WalkResult::Ok) && r == WalkResult::Ok) r = WalkResult::SinkFailed;
     if (r == WalkResult::Ok) ++stats.filesWritten;
@@ -95,6 +98,119 @@ bool AllZero(const uint8_t* p, size_t n)
     for (size_t i = 0; i < n; ++i)
         if (p[i]) return false;
     return true;
+}
+
+std::string UpToNul(const std::string& text)
+{
+    return text.substr(0, text.find('\0'));
+}
+
+// '\' separators, without the leading ".\" that "tar -cf - ." writes.
+std::string TarName(const std::string& raw)
+{
+    std::string name = WithBackslashes(raw);
+    while (name.compare(0, 2, ".\\") == 0) name.erase(0, 2);
+    return name;
+}
+
+// What extended headers said about the entry that follows them.
+struct PendingHeader {
+    bool active = false;  // an 'L' or 'x' header still waits for its entry
+    bool hasName = false;
+    std::string name;
+    NameEncoding encoding = NameEncoding::CodePage;
+    bool hasSize = false;
+    uint64_t size = 0;
+};
+
+bool ParseDecimal(const std::string& text, uint64_t& out)
+{
+    out = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || out > (UINT64_MAX - 9) / 10) return false;
+        out = out * 10 + uint64_t(c - '0');
+    }
+    return !text.empty();
+}
+
+// The records "<len> <key>=<value>\n" of a pax header, len counting the whole
+// record. Python writes the real size here when the octal field cannot hold
+// it, so the size matters as much as the path.
+bool ParsePaxRecords(const std::string& data, PendingHeader& pending)
+{
+    size_t pos = 0;
+    while (pos < data.size()) {
+        const size_t space = data.find(' ', pos);
+        uint64_t len = 0;
+        if (space == std::string::npos || !ParseDecimal(data.substr(pos, space - pos), len) ||
+            len > data.size() - pos || len < space - pos + 3 || data[pos + size_t(len) - 1] != '\n')
+            return false;
+        const size_t end = pos + size_t(len) - 1;
+        const size_t equals = data.find('=', space + 1);
+        if (equals >= end || equals == space + 1) return false;
+        const std::string key = data.substr(space + 1, equals - space - 1);
+        const std::string value = data.substr(equals + 1, end - equals - 1);
+        if (key == "path") {
+            pending.hasName = true;
+            pending.name = UpToNul(value);
+            pending.encoding = NameEncoding::Utf8;
+        } else if (key == "size") {
+            if (!ParseDecimal(value, pending.size)) return false;
+            pending.hasSize = true;
+        }
+        pos = end + 1;
+    }
+    return true;
+}
+
+// The last entry's padding may be missing from a payload cut right after it.
+bool SkipPadding(ByteSource& in, uint64_t size)
+{
+    const size_t padding = size_t((kTarBlock - size % kTarBlock) % kTarBlock);
+    uint8_t pad[kTarBlock];
+    return !padding || in.Read(pad, padding) == padding || !in.Failed();
+}
+
+// The data of an 'L', 'K', 'x' or 'g' header. Only a long name and a pax
+// header describe the next entry; a link name and global records matter to
+// no file written here.
+bool ReadExtendedHeader(ByteSource& in, const TarHeader& h, PendingHeader& pending,
+                        std::vector<uint8_t>& buffer)
+{
+    if (h.type == 'K' || h.type == 'g')
+        return SkipData(in, h.size, buffer) == WalkResult::Ok && SkipPadding(in, h.size);
+    if (h.size > kTarExtendedHeaderLimit) return false;
+    std::string data(size_t(h.size), '\0');
+    if (!ReadExact(in, reinterpret_cast<uint8_t*>(&data[0]), data.size()) || !SkipPadding(in, h.size))
+        return false;
+    pending.active = true;
+    if (h.type == 'x') return ParsePaxRecords(data, pending);
+    pending.hasName = true;
+    pending.name = UpToNul(data);
+    pending.encoding = NameEncoding::CodePage;
+    return true;
+}
+
+void ApplyPending(PendingHeader& pending, TarHeader& h)
+{
+    if (pending.hasName) {
+        h.name = TarName(pending.name);
+        h.encoding = pending.encoding;
+    }
+    if (pending.hasSize) h.size = pending.size;
+    pending = PendingHeader();
+}
+
+// One entry with its extended headers applied.
+WalkResult TarMember(ByteSource& in, const TarHeader& h, EntrySink& sink, std::vector<uint8_t>& buffer,
+                     WalkStats& stats)
+{
+    const bool directory = h.type == '5' || (!h.name.empty() && h.name.back() == '\\');
+    if (h.name.empty() || h.name.find("PaxHeader") != std::string::npos) return SkipData(in, h.size, buffer);
+    if (!IsSafeRelativePath(h.name)) return WalkResult::UnsafeName;
+    if (!directory) return WriteEntry(in, h.name, h.encoding, h.size, sink, buffer, stats);
+    if (!sink.Directory(h.name, h.encoding)) return WalkResult::SinkFailed;
+    return SkipData(in, h.size, buffer);
 }
 
 }  // namespace
@@ -234,8 +350,12 @@ bool LooksLikeTar(const uint8_t* data, size_t size)
 bool ParseTarHeader(const uint8_t* block, TarHeader& out)
 {
     const char* raw = reinterpret_cast<const char*>(block);
-    out.name = WithBackslashes(std::string(raw, strnlen(raw, 100)));
-    while (out.name.compare(0, 2, ".\\") == 0) out.name.erase(0, 2);
+    std::string name(raw, strnlen(raw, 100));
+    // GNU tar's own magic ("ustar  ") keeps other fields where POSIX has the prefix.
+    if (std::memcmp(block + 257, "ustar\0" "00", 8) == 0 && block[345] != 0)
+        name = std::string(raw + 345, strnlen(raw + 345, 155)) + "/" + name;
+    out.name = TarName(name);
+    out.encoding = NameEncoding::CodePage;
     out.type = char(block[156]);
     return ParseTarNumber(block + 124, 12, out.size);
 }
@@ -244,33 +364,26 @@ WalkResult WalkTar(ByteSource& in, EntrySink& sink, WalkStats& stats)
 {
     std::vector<uint8_t> buffer;
     uint8_t block[kTarBlock];
+    PendingHeader pending;
     for (;;) {
         size_t got = in.Read(block, kTarBlock);
         if (got < kTarBlock) {
-            if (in.Failed()) return WalkResult::Damaged;
+            // A long name or pax header without its entry: the archive was cut.
+            if (in.Failed() || pending.active) return WalkResult::Damaged;
             // The payload may end anywhere in the zero blocks that close the archive.
             return AllZero(block, got) ? WalkResult::Ok : WalkResult::Damaged;
         }
         if (block[0] == 0) continue;
         TarHeader h;
         if (!ParseTarHeader(block, h)) return WalkResult::Damaged;
-        const uint64_t padding = (kTarBlock - h.size % kTarBlock) % kTarBlock;
-        const bool pax = h.type == 'x' || h.type == 'g' || h.name.find("PaxHeader") != std::string::npos;
-        const bool directory = h.type == '5' || (!h.name.empty() && h.name.back() == '\\');
-        if (pax || h.name.empty()) {
-            if (SkipData(in, h.size, buffer) != WalkResult::Ok) return WalkResult::Damaged;
-        } else if (!IsSafeRelativePath(h.name)) {
-            return WalkResult::UnsafeName;
-        } else if (directory) {
-            if (!sink.Directory(h.name)) return WalkResult::SinkFailed;
-            if (SkipData(in, h.size, buffer) != WalkResult::Ok) return WalkResult::Damaged;
-        } else {
-            WalkResult r = WriteEntry(in, h.name, h.size, sink, buffer, stats);
-            if (r != WalkResult::Ok) return r;
+        if (h.type == 'L' || h.type == 'K' || h.type == 'x' || h.type == 'g') {
+            if (!ReadExtendedHeader(in, h, pending, buffer)) return WalkResult::Damaged;
+            continue;
         }
-        // The last entry's padding may be missing from a payload cut right after it.
-        uint8_t pad[kTarBlock];
-        if (padding && in.Read(pad, size_t(padding)) < padding && in.Failed()) return WalkResult::Damaged;
+        ApplyPending(pending, h);
+        WalkResult r = TarMember(in, h, sink, buffer, stats);
+        if (r != WalkResult::Ok) return r;
+        if (!SkipPadding(in, h.size)) return WalkResult::Damaged;
     }
 }
 
@@ -296,12 +409,12 @@ WalkResult WalkRecordStream(ByteSource& in, EntrySink& sink, WalkStats& stats)
         std::string name = WithBackslashes(std::string(raw, strnlen(raw, len)));
         if (!IsSafeRelativePath(name)) return fault(WalkResult::UnsafeName);
         if (type == 'd') {
-            if (!sink.Directory(name)) return fault(WalkResult::SinkFailed);
+            if (!sink.Directory(name, NameEncoding::CodePage)) return fault(WalkResult::SinkFailed);
             continue;
         }
         uint8_t sizeBytes[4];
         if (!ReadExact(in, sizeBytes, 4)) return fault(WalkResult::Damaged);
-        WalkResult r = WriteEntry(in, name, ReadLe32(sizeBytes), sink, buffer, stats);
+        WalkResult r = WriteEntry(in, name, NameEncoding::CodePage, ReadLe32(sizeBytes), sink, buffer, stats);
         if (r != WalkResult::Ok) return fault(r);
     }
 }
@@ -329,7 +442,7 @@ WalkResult WriteSingleFile(ByteSource& in, const std::string& name, EntrySink& s
                            WalkStats& stats)
 {
     if (!IsSafeRelativePath(name)) return WalkResult::UnsafeName;
-    if (!sink.BeginFile(name)) return WalkResult::SinkFailed;
+    if (!sink.BeginFile(name, NameEncoding::CodePage)) return WalkResult::SinkFailed;
     std::vector<uint8_t> buffer(kCopyBlock);
     bool ok = true;
     for (;;) {

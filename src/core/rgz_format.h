@@ -82,13 +82,17 @@ private:
     uint64_t total_ = 0;
 };
 
+// How a name's bytes are to be read: in the system code page, as every name
+// is, or as UTF-8, which a pax header's path is by definition.
+enum class NameEncoding { CodePage, Utf8 };
+
 // Where the walkers put what they find. Names are relative, '\'-separated and
 // already checked to stay below the destination.
 class EntrySink {
 public:
     virtual ~EntrySink() = default;
-    virtual bool Directory(const std::string& name) = 0;
-    virtual bool BeginFile(const std::string& name) = 0;
+    virtual bool Directory(const std::string& name, NameEncoding encoding) = 0;
+    virtual bool BeginFile(const std::string& name, NameEncoding encoding) = 0;
     virtual bool WriteFile(const uint8_t* data, size_t n) = 0;
     // keep is false when the entry broke off: the sink drops what it began.
     virtual bool EndFile(bool keep) = 0;
@@ -111,12 +115,18 @@ bool LooksLikeTar(const uint8_t* data, size_t size);
 
 struct TarHeader {
     std::string name;  // '\' separators, leading ".\" removed
+    NameEncoding encoding = NameEncoding::CodePage;
     uint64_t size = 0;
     char type = 0;
 };
-// False when the size field is not a number that fits in 64 bits.
+// One header block on its own: the name field, behind the prefix field of a
+// POSIX ustar header. False when the size field is not a number that fits in
+// 64 bits.
 bool ParseTarHeader(const uint8_t* block, TarHeader& out);
 
+// GNU tar's long name ('L') and a pax header's path and size ('x') apply to
+// the entry that follows them; long link names ('K') and pax global headers
+// ('g') are skipped. No header entry is ever handed to the sink.
 WalkResult WalkTar(ByteSource& payload, EntrySink& sink, WalkStats& stats);
 // A stream that breaks before any file was written is NotThisLayout: the
 // payload may be a single file that happens to begin with a record byte.

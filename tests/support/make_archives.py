@@ -20,6 +20,8 @@ import zipfile
 import zlib
 
 FIXED_TIME = (2020, 1, 2, 3, 4, 6)
+LONG_PATH = ("data/texture/effect/magic_circle_of_the_northern_verandel_highlands_at_dusk/"
+             "animated_glow_frame_sequence_layer_0042_high_resolution_variant.bmp")
 
 
 def write(path, data):
@@ -42,6 +44,9 @@ def make_tree(tree):
     # Deflates a thousandfold: the inflater still holds output after its last input.
     write(os.path.join(tree, "zeros.bin"), bytes(4 * 1024 * 1024 + 1))
     os.makedirs(os.path.join(tree, "emptydir"), exist_ok=True)
+    # Over tar's 100-byte name field: GNU tar writes a long-name entry, ustar
+    # a prefix, pax a path record.
+    write(os.path.join(tree, *LONG_PATH.split("/")), b"long named texture\n")
 
 
 def run(cmd, cwd, out=None):
@@ -62,6 +67,10 @@ def tool_archives(tree, good):
                                 stdout=subprocess.PIPE).stdout
         gz = subprocess.run(["gzip", "-n", "-c"], input=tarred, check=True, stdout=subprocess.PIPE).stdout
         write(os.path.join(good, "tar_%s.rgz" % fmt), gz)
+    t_io = io.BytesIO()
+    with tarfile.open(fileobj=t_io, mode="w") as t:  # Python's default format, pax
+        t.add(tree, arcname=".")
+    write(os.path.join(good, "tar_tarfile.rgz"), gzip.compress(t_io.getvalue()))
     # gzip stores the file's own name unless told not to.
     single = os.path.join(good, "single.txt")
     shutil.copy(os.path.join(tree, "sub", "b.txt"), single)
@@ -133,6 +142,9 @@ def record_archives(good):
     # run past the end: no record stream, so the file itself.
     write(os.path.join(good, "single_record_lookalike.rgz"),
           gzip_member(b"f\x0b..\\evil.txt\xff\xff\xff\x7fnot a record\n", b"notes.bin"))
+    # Text that begins like a directory record "notes" and then reads as none.
+    write(os.path.join(good, "single_dir_lookalike.rgz"),
+          gzip_member(b"d\x05notes from the patch team\n", b"notes.txt"))
 
 
 def lookalike_archives(good):
@@ -159,6 +171,22 @@ NAME_BYTES = {
 }
 
 
+def pax_tar(path, data):
+    """A tar of one file whose pax header carries path as raw bytes (tarfile
+    would mark bytes that are not UTF-8 as binary)."""
+    body = b" path=" + path + b"\n"
+    record = b"%d" % (len(body) + 2) + body  # the length counts its own two digits
+    assert len(record) < 100
+    pax = tarfile.TarInfo("././@PaxHeader")
+    pax.type = tarfile.XHDTYPE
+    pax.size = len(record)
+    entry = tarfile.TarInfo("named.txt")
+    entry.size = len(data)
+    pad = lambda b: b + bytes(-len(b) % 512)
+    return (pax.tobuf(tarfile.USTAR_FORMAT) + pad(record) + entry.tobuf(tarfile.USTAR_FORMAT) + pad(data) +
+            bytes(1024))
+
+
 def name_archives(names):
     """One archive per container and name: names/<kind>_<tag>.<ext>, each
     holding the single file <name> with the content b"named\n"."""
@@ -173,6 +201,9 @@ def name_archives(names):
         write(os.path.join(names, "tar_%s.rgz" % tag), gzip_member(t_io.getvalue()))
         write(os.path.join(names, "records_%s.rgz" % tag), gzip_member(records(("f", raw, data), ("e",))))
         write(os.path.join(names, "single_%s.rgz" % tag), gzip_member(data, raw))
+    # A pax path is UTF-8 by the format's definition: valid, and bytes that are not.
+    for tag in ("utf8", "cp949"):
+        write(os.path.join(names, "tarpax_%s.rgz" % tag), gzip_member(pax_tar(NAME_BYTES[tag], data)))
     # The format's own UTF-8 flag (bit 11): valid UTF-8, and bytes that are not.
     write(os.path.join(names, "zipflagged_utf8.zip"), raw_zip([zip_entry(NAME_BYTES["utf8"], data, flags=0x800)]))
     write(os.path.join(names, "zipflagged_cp949.zip"), raw_zip([zip_entry(NAME_BYTES["cp949"], data, flags=0x800)]))
@@ -275,10 +306,20 @@ def hostile_archives(good, bad):
             info.size = len(data)
             t.addfile(info, io.BytesIO(data))
     tar_bytes = tree_tar.getvalue()
-    for tag, name in (("dotdot", "../evil.txt"), ("absolute", "/evil.txt"), ("drive", "C:/evil.txt"),
-                      ("trailing_dot", "victim.txt.")):
+    # A long name that leaves the destination, in each way tar carries one: the
+    # ustar prefix (which takes the "../" here), GNU's long-name entry and a pax
+    # path (the ".." past the 100 bytes that their cut name field keeps).
+    prefix_dotdot = "../" + "d" * 70 + "/" + "e" * 70 + ".txt"
+    long_dotdot = "data/" + "d" * 100 + "/../../../evil.txt"
+    for tag, name, fmt in (("dotdot", "../evil.txt", tarfile.USTAR_FORMAT),
+                           ("absolute", "/evil.txt", tarfile.USTAR_FORMAT),
+                           ("drive", "C:/evil.txt", tarfile.USTAR_FORMAT),
+                           ("trailing_dot", "victim.txt.", tarfile.USTAR_FORMAT),
+                           ("prefix_dotdot", prefix_dotdot, tarfile.USTAR_FORMAT),
+                           ("longlink_dotdot", long_dotdot, tarfile.GNU_FORMAT),
+                           ("pax_dotdot", long_dotdot, tarfile.PAX_FORMAT)):
         t_io = io.BytesIO()
-        with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT) as t:
+        with tarfile.open(fileobj=t_io, mode="w", format=fmt) as t:
             for n, data in (("ok.txt", b"fine\n"), (name, payload)):
                 info = tarfile.TarInfo(n)
                 info.size = len(data)
@@ -286,6 +327,19 @@ def hostile_archives(good, bad):
         write(os.path.join(bad, "tar_name_%s.rgz" % tag), gzip_member(t_io.getvalue()))
     # Cut inside victim.txt's data (its header is block 2, its data starts at 1536).
     write(os.path.join(bad, "tar_truncated.rgz"), gzip_member(tar_bytes[:1536 + 3000]))
+    # Folders, then a file cut short: the folders must not stay either.
+    t_io = io.BytesIO()
+    with tarfile.open(fileobj=t_io, mode="w", format=tarfile.USTAR_FORMAT) as t:
+        for n in ("newdir", "newdir/deeper"):
+            info = tarfile.TarInfo(n)
+            info.type = tarfile.DIRTYPE
+            t.addfile(info)
+        for n, data in (("newdir/deeper/ok.txt", b"fine\n"), ("other/victim.txt", payload)):
+            info = tarfile.TarInfo(n)
+            info.size = len(data)
+            t.addfile(info, io.BytesIO(data))
+    # Cut inside victim.txt's data (its header is block 4, its data starts at 2560).
+    write(os.path.join(bad, "tar_dirs_truncated.rgz"), gzip_member(t_io.getvalue()[:2560 + 3000]))
     # A size field of 8 GiB - 1 over victim.txt's 5000 bytes (its header is block 2).
     huge_tar = bytearray(tar_bytes)
     huge_tar[1024 + 124:1024 + 136] = b"77777777777\0"
@@ -306,6 +360,9 @@ def hostile_archives(good, bad):
         ("f", b"ok.txt", b"fine\n"), ("d", b"C:\\evil"), ("e",))))
     write(os.path.join(bad, "records_truncated.rgz"), gzip_member(records(
         ("f", b"ok.txt", b"fine\n"), ("f", b"victim.txt", payload))[:-100]))
+    write(os.path.join(bad, "records_dirs_truncated.rgz"), gzip_member(records(
+        ("d", b"newdir"), ("d", b"newdir\\deeper"), ("f", b"newdir\\deeper\\ok.txt", b"fine\n"),
+        ("f", b"other\\victim.txt", payload))[:-100]))
     # Named, so that a misreading would write the whole stream as one file.
     write(os.path.join(bad, "records_first_name_dotdot.rgz"), gzip_member(records(
         ("f", b"..\\evil.txt", payload), ("f", b"ok.txt", b"fine\n"), ("e",)), b"patch.bin"))
