@@ -6,13 +6,17 @@
 //   [start] <file name>      one per process
 //   [progress] <text>        each new progress text
 //   [result] OK <message>    or [result] FAILED <window text>
+// VERANDEL_SERVICE_TIMEOUT_MS, when set, shortens the synchronisation
+// time-outs so that a silent host is given up within a check.
 #include "core/config.h"
+#include "core/http.h"
 #include "core/identity.h"
 #include "ui/sync_threads.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -32,6 +36,8 @@ void Emit(const std::string& line)
 
 int main()
 {
+    if (const char* timeout = std::getenv("VERANDEL_SERVICE_TIMEOUT_MS"))
+        SetServiceTimeoutForChecks(std::strtoul(timeout, nullptr, 10));
     ResolveLauncherPaths();
     SetCurrentDirectoryA(GetLauncherDir().c_str());
     if (IsRunningFromOldBinary()) RestartLauncher();
