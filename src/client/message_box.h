@@ -1,6 +1,6 @@
-// The message boxes of the play and graphics-fix actions, behind one
-// replaceable call: nobody answers a box in a check, and under Wine an
-// unanswered MessageBoxA waits for ever.
+// The message boxes of the play and graphics-fix actions and of the start-up
+// folder check, behind one replaceable call: nobody answers a box in a check,
+// and under Wine an unanswered MessageBoxA waits for ever.
 #pragma once
 
 #include <windows.h>

@@ -14,10 +14,18 @@ constexpr DWORD kDocumentBlockSize = 16384;
 constexpr DWORD kFileBlockSize = 65536;
 constexpr uint64_t kMiB = 1048576;
 
-HINTERNET OpenRequest(HINTERNET session, const char* url, const std::string& headers)
+DWORD g_serviceTimeoutMs = kServiceTimeoutMs;  // changed only by checks, before any transfer
+
+void ApplyServiceTimeouts(HINTERNET handle)
 {
-    return InternetOpenUrlA(session, url, headers.empty() ? nullptr : headers.c_str(),
-                            static_cast<DWORD>(headers.size()), kRequestFlags, 0);
+    DWORD timeout = g_serviceTimeoutMs;
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+}
+
+std::string UrlPart(const char* text, DWORD length)
+{
+    return text ? std::string(text, length) : std::string();
 }
 
 // False when the server's answer carries no readable status.
@@ -85,7 +93,48 @@ bool TransferBody(HINTERNET request, HANDLE output, uint64_t done, uint64_t tota
 
 HINTERNET OpenServiceSession()
 {
-    return InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET session = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (session) ApplyServiceTimeouts(session);
+    return session;
+}
+
+void SetServiceTimeoutForChecks(DWORD ms)
+{
+    g_serviceTimeoutMs = ms != 0 ? ms : kServiceTimeoutMs;
+}
+
+ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers)
+{
+    ServiceRequest r;
+    // Lengths of 1 with no buffers: the parts are pointers into url.
+    URL_COMPONENTSA parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+    if (!InternetCrackUrlA(url, 0, 0, &parts)) return r;
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    if (!secure && parts.nScheme != INTERNET_SCHEME_HTTP) return r;
+
+    const std::string host = UrlPart(parts.lpszHostName, parts.dwHostNameLength);
+    const std::string user = UrlPart(parts.lpszUserName, parts.dwUserNameLength);
+    const std::string password = UrlPart(parts.lpszPassword, parts.dwPasswordLength);
+    std::string object = UrlPart(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (object.empty()) object = "/";
+    object += UrlPart(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
+    r.connection.Reset(InternetConnectA(session, host.c_str(), parts.nPort,
+                                        user.empty() ? nullptr : user.c_str(),
+                                        password.empty() ? nullptr : password.c_str(),
+                                        INTERNET_SERVICE_HTTP, 0, 0));
+    if (!r.connection) return r;
+    ApplyServiceTimeouts(r.connection.Get());
+    const char* accept[] = {"*/*", nullptr};
+    r.request.Reset(HttpOpenRequestA(r.connection.Get(), "GET", object.c_str(), nullptr, nullptr,
+                                     accept, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), 0));
+    if (r.request && !HttpSendRequestA(r.request.Get(), headers.empty() ? nullptr : headers.c_str(),
+                                       static_cast<DWORD>(headers.size()), nullptr, 0))
+        r.request.Reset();
+    return r;
 }
 
 std::string DownloadProgressText(const std::string& label, uint64_t done, uint64_t total)
@@ -104,7 +153,7 @@ float DownloadProgressPercent(uint64_t done, uint64_t total)
 
 bool DownloadToString(HINTERNET session, const char* url, std::string& out)
 {
-    InternetHandle request(OpenRequest(session, url, std::string()));
+    ServiceRequest request = OpenServiceRequest(session, url, std::string());
     if (!request) return false;
     DWORD status = 0;
     if (QueryStatus(request.Get(), status) && status != 200) return false;
@@ -147,7 +196,7 @@ bool DownloadFile(HINTERNET session, const std::string& url, const std::string& 
     for (;;) {
         const std::string headers =
             offset != 0 ? "Range: bytes=" + std::to_string(offset) + "-\r\n" : std::string();
-        InternetHandle request(OpenRequest(session, url.c_str(), headers));
+        ServiceRequest request = OpenServiceRequest(session, url.c_str(), headers);
         if (!request) return false;
 
         DWORD status = 0;

@@ -1,6 +1,7 @@
 // HTTP GETs against the update service over a WinINet session the caller opens.
 #pragma once
 
+#include "core/handles.h"
 #include "core/progress.h"
 
 #include <windows.h>
@@ -13,8 +14,32 @@
 extern const char* const kUserAgent;  // "QVX-Launcher/1.0"
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
-// Opens a session as every synchronisation step does (no time-outs set).
+// How long a synchronisation request waits for a connection, and for each
+// block of data (one wait, not a whole transfer: a slow download that keeps
+// moving is never cut). A host that accepts and then stays silent fails the
+// step as a lost connection does.
+constexpr DWORD kServiceTimeoutMs = 60000;
+
+// Opens a session as every synchronisation step does, with the time-outs set.
 HINTERNET OpenServiceSession();
+
+// One GET of a synchronisation step on a session from OpenServiceSession, as
+// InternetOpenUrlA sends it but in its three steps (connect, open, send):
+// Wine hands a session's receive time-out to none of the requests under it,
+// so the connection gets the time-outs too. Empty headers send none; no
+// request handle after any failure.
+struct ServiceRequest {
+    InternetHandle connection;  // declared first: closed after the request
+    InternetHandle request;
+    HINTERNET Get() const { return request.Get(); }
+    explicit operator bool() const { return static_cast<bool>(request); }
+};
+ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers);
+
+// Shortens the time-outs of the sessions and requests opened afterwards, so
+// that checks need not wait a minute for a silent host; 0 restores
+// kServiceTimeoutMs.
+void SetServiceTimeoutForChecks(DWORD ms);
 
 // Documents (manifests) are held in memory; a larger one is refused.
 constexpr uint64_t kMaxDocumentSize = 64ull * 1024 * 1024;

@@ -30,15 +30,16 @@ bool EndsWithOldSuffix(const std::string& path)
 }
 
 // The module's path, grown beyond MAX_PATH when the first buffer was too small.
-std::string QueryModulePath()
+template <typename Char, typename Query>
+std::basic_string<Char> QueryModulePath(Query query)
 {
-    std::vector<char> buffer(MAX_PATH, '\0');
+    std::vector<Char> buffer(MAX_PATH, Char());
     for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return std::string();
-        if (n < buffer.size()) return std::string(buffer.data(), n);
-        if (buffer.size() >= 32768) return std::string();
-        buffer.assign(buffer.size() * 2, '\0');
+        const DWORD n = query(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::basic_string<Char>(buffer.data(), n);
+        if (buffer.size() >= 32768) return {};
+        buffer.assign(buffer.size() * 2, Char());
     }
 }
 
@@ -70,7 +71,7 @@ bool IsTestLauncherName(const std::string& fileName)
 
 void ResolveLauncherPaths()
 {
-    const std::string modulePath = QueryModulePath();
+    const std::string modulePath = QueryModulePath<char>(GetModuleFileNameA);
     if (modulePath.empty()) {
         g_launcherDir = ".";
         g_launcherFileName = kFallbackFileName;
@@ -151,4 +152,35 @@ void OpenUrl(const std::string& url)
     if (url.empty()) return;
     LogLine("[ACTION] Opening URL: " + url);
     ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+std::wstring GetLauncherWidePath()
+{
+    return QueryModulePath<wchar_t>(GetModuleFileNameW);
+}
+
+bool PathFitsCodePage(const std::wstring& path, unsigned codePage)
+{
+    if (path.empty()) return true;
+    // UTF-8 holds every character and refuses both the flag and the
+    // used-default argument; a lone surrogate shows on the way back.
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultArg = utf8 ? nullptr : &usedDefault;
+    const int wideSize = static_cast<int>(path.size());
+    const int size = WideCharToMultiByte(codePage, flags, path.data(), wideSize, nullptr, 0, nullptr,
+                                         usedDefaultArg);
+    if (size <= 0) return false;
+    std::string narrow(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(codePage, flags, path.data(), wideSize, &narrow[0], size, nullptr,
+                            usedDefaultArg) != size ||
+        usedDefault)
+        return false;
+    const int backSize = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(), size,
+                                             nullptr, 0);
+    if (backSize <= 0) return false;
+    std::wstring back(static_cast<size_t>(backSize), L'\0');
+    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(), size, &back[0], backSize);
+    return back == path;
 }

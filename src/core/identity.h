@@ -22,6 +22,15 @@ bool IsTestLauncher();
 // Opens a web address in the user's browser; an empty address does nothing.
 void OpenUrl(const std::string& url);
 
+// The launcher's full path as the system holds it, in UTF-16; empty when it
+// cannot be had. The narrow identity above is this path in the system code page.
+std::wstring GetLauncherWidePath();
+
+// True when path converts to the code page and back unchanged: no character
+// replaced by the default one ('?') or by a look-alike (best fit), either of
+// which names another folder, or none.
+bool PathFitsCodePage(const std::wstring& path, unsigned codePage);
+
 // The rules behind the identity, apart from the module query so that they can
 // be checked on plain names.
 struct LauncherIdentity {

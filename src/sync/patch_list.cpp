@@ -110,12 +110,12 @@ std::vector<PatchListEntry> ParsePatchList(const std::string& text)
 
 std::vector<PatchListEntry> DownloadPatchList(const std::string& url, std::string& error)
 {
-    InternetHandle session(InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandle session(OpenServiceSession());
     if (!session) {
         error = "Failed to open internet connection.";
         return {};
     }
-    InternetHandle request(InternetOpenUrlA(session.Get(), url.c_str(), nullptr, 0, kRequestFlags, 0));
+    ServiceRequest request = OpenServiceRequest(session.Get(), url.c_str(), std::string());
     if (!request) {
         error = "Failed to download patch list from server.";
         return {};
@@ -147,7 +147,7 @@ std::vector<PatchListEntry> DownloadPatchList(const std::string& url, std::strin
 bool DownloadPatchFile(HINTERNET session, const char* url, const std::string& target,
                        ProgressCallback progress, const std::string& name)
 {
-    InternetHandle request(InternetOpenUrlA(session, url, nullptr, 0, kRequestFlags, 0));
+    ServiceRequest request = OpenServiceRequest(session, url, std::string());
     if (!request) return false;
     // From here on a failure leaves no file at the target: the patch arrives
     // beside it and is moved there only when whole.

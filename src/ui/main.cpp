@@ -1,12 +1,13 @@
-// The program's entry: self-location, the restart from a ".old" copy, the
-// start-up record in launcher.log, configuration and theme, the window and
-// its message loop.
+// The program's entry: self-location and the check of its folder, the restart
+// from a ".old" copy, the start-up record in launcher.log, configuration and
+// theme, the window and its message loop.
 #include "client/old_binaries.h"
 #include "core/config.h"
 #include "core/handles.h"
 #include "core/identity.h"
 #include "core/log.h"
 #include "core/theme.h"
+#include "ui/folder_check.h"
 #include "ui/sync_threads.h"
 #include "ui/window_model.h"
 #include "ui/wndproc.h"
@@ -95,6 +96,7 @@ HWND CreateLauncherWindow(HINSTANCE instance)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     ResolveLauncherPaths();
+    if (!LauncherFolderIsUsable()) EndProcess(1);
     const std::string dir = GetLauncherDir();
     SetCurrentDirectoryA(dir.c_str());
     if (IsRunningFromOldBinary()) RestartLauncher();

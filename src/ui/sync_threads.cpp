@@ -38,9 +38,10 @@ void SyncFilesThreadFunc(HWND hwnd)
 {
     SyncOutcome outcome =
         RunSyncFilesPass(g_config, IsTestLauncher(), RealSyncSteps(), MakeProgressPoster(hwnd));
-    // Cleared before the report, so a click that follows the report is taken.
-    g_syncInProgress.exchange(false);
+    // Released only after the report, as the start-up worker does: a click
+    // taken in between would start a second pass under this one's report.
     PostSyncOutcome(hwnd, outcome);
+    g_syncInProgress.exchange(false);
 }
 
 }  // namespace

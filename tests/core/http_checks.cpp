@@ -392,6 +392,39 @@ TEST_F(Transfers, BodyCutShortStillWritesWhatArrived)
     EXPECT_EQ(reports_.back().text, "Downloading: label (1 / 3 MB)");
 }
 
+// A host that accepts and then stays silent, before its status line or in the
+// middle of a body, counts as a lost connection: the request gives up on it
+// instead of waiting for as long as the host likes.
+TEST_F(Transfers, SilentHostCountsAsALostConnection)
+{
+    struct ShortTimeout {
+        ShortTimeout() { SetServiceTimeoutForChecks(1000); }
+        ~ShortTimeout() { SetServiceTimeoutForChecks(0); }
+    } shortTimeout;
+    session_.Reset(OpenServiceSession());
+    const std::string whole = Pattern(300000, 9);
+    Serve("silent.bin", whole);
+    const std::string stall = Env("VERANDEL_FAULT_URL") + "/stall/silent.bin?seconds=600&";
+    const struct {
+        const char* query;
+        bool fileOk;  // false: refused, the output never opened; true: broken off
+    } cases[] = {{"before=1", false}, {"after=200000", true}};
+    for (const auto& c : cases) {
+        const std::string url = stall + c.query;
+        std::string document = "stale";
+        EXPECT_FALSE(DownloadToString(session_.Get(), url.c_str(), document)) << c.query;
+        const std::string out = Local("silent.out");
+        EXPECT_EQ(Download(url, out, false), c.fileOk) << c.query;
+        EXPECT_EQ(Exists(out), c.fileOk) << c.query;
+        const std::string kept = ReadFile(out);
+        EXPECT_EQ(kept, whole.substr(0, kept.size())) << c.query;
+    }
+    // The launcher hung up on the silence; the host never ended it.
+    const auto silent = FaultLines("stall/silent.bin?seconds=600&before=1 ", 2);
+    ASSERT_EQ(silent.size(), 2u);
+    for (const std::string& line : silent) EXPECT_NE(line.find("\" 499 0 "), std::string::npos) << line;
+}
+
 TEST(DownloadProgress, TextShowsMegabytesFromOneMiB)
 {
     const uint64_t MiB = 1048576;

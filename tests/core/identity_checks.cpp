@@ -73,6 +73,28 @@ TEST(LauncherIdentity, TestLauncherNames)
         EXPECT_FALSE(IsTestLauncherName(name)) << name;
 }
 
+TEST(LauncherIdentity, PathFitsCodePage)
+{
+    const struct {
+        const wchar_t* path;
+        unsigned codePage;
+        bool fits;
+    } cases[] = {
+        {L"C:\\Games\\Verandel\\QVX_Launcher.exe", 1252, true},
+        {L"C:\\Jeux\\Caf\u00e9\\QVX_Launcher.exe", 1252, true},
+        {L"C:\\\uac8c\uc784 \ud3f4\ub354\\QVX_Launcher.exe", 1252, false},  // Korean: '?'
+        {L"C:\\\uac8c\uc784 \ud3f4\ub354\\QVX_Launcher.exe", 949, true},
+        {L"C:\\Jeux\\Caf\u00e9\\QVX_Launcher.exe", 949, false},
+        {L"C:\\\u0100bc\\QVX_Launcher.exe", 1252, false},  // best fit would name C:\Abc
+        {L"C:\\\uac8c\uc784 \ud3f4\ub354\\QVX_Launcher.exe", CP_UTF8, true},
+        {L"C:\\\xd800x\\QVX_Launcher.exe", CP_UTF8, false},  // a lone surrogate
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PathFitsCodePage(c.path, c.codePage), c.fits)
+            << "code page " << c.codePage << ", case " << (&c - cases);
+    }
+}
+
 // Run by the check below in copies with chosen names: writes what the copy
 // knows of itself.
 TEST(LauncherIdentityChild, DISABLED_Report)

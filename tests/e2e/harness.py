@@ -261,6 +261,17 @@ class SyncCase(unittest.TestCase):
         self.assertTrue(os.path.isfile(self.path(rel)), rel + " is missing")
         self.assertEqual(crc(self.read(rel)), crc(data), rel)
 
+    def assertFullClientResumed(self, offset, rel, data):
+        """A run against the sound service installs the client from the
+        archive kept with offset bytes, asking the service only for the rest."""
+        self.write_config(LIVE_LAUNCHER)
+        result, _ = self.run_launcher()
+        self.assertEqual(result, "OK Game is up to date (v0).")
+        self.assertGameFile(rel, data)
+        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
+        client = [r for r in self.requests() if r[1] == "/downloads/files/Quillfen_Full_Client.zip"]
+        self.assertEqual([(r[2], r[3]) for r in client], [("206", "bytes=%d-" % offset)])
+
     def assertPatchVersion(self, version, name="main.inf"):
         self.assertEqual(self.read(name), patch_version_bytes(version))
 

@@ -323,14 +323,7 @@ class FullClientScenario(SyncCase):
                                  "Failed to download full game client from server.")
         self.assertEqual(self.read("temp_client.zip"), archive[:cut])
         self.assertFalse(os.path.exists(self.path("data.grf")))
-
-        self.write_config(LIVE_LAUNCHER)
-        result, _ = self.run_launcher()
-        self.assertEqual(result, "OK Game is up to date (v0).")
-        self.assertGameFile("qvx.dll", b"client dll")
-        self.assertFalse(os.path.exists(self.path("temp_client.zip")))
-        client = [r for r in self.requests() if r[1] == "/downloads/files/Quillfen_Full_Client.zip"]
-        self.assertEqual([(r[2], r[3]) for r in client], [("206", "bytes=%d-" % cut)])
+        self.assertFullClientResumed(cut, "qvx.dll", b"client dll")
 
     def test_resumed_answer_without_a_length_is_taken_when_the_archive_is_whole(self):
         # A proxy may stream the rest of the archive without announcing its

@@ -309,8 +309,8 @@ class TestLauncherWindowScenario(WindowCase):
         self.assertFalse(os.path.exists(self.path("data.grf")))
 
         window = self.find_window("^" + SERVER_NAME + " \\[TEST\\]$")
-        # The pass clears its flag before it reports, so once its report is on
-        # screen a click on SYNC FILES must be taken.
+        # The pass clears its flag right after it posts its report, long before
+        # the report is on screen, so a click on SYNC FILES then must be taken.
         self.wait_for_full_bar(window)
         self.click(window, SYNC_FILES_BUTTON)
         self.wait_for_log("[INFO] Synchronization finished successfully.")

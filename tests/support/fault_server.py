@@ -12,9 +12,15 @@ closes its connection. Paths:
   /stall/<file>?after=N&seconds=S
                             200 announcing the full Content-Length, N bytes
                             (default 0), then silence for S seconds (default 5,
-                            at most 60, cut short when the server stops), then
-                            a close without the rest.
-  /stall-after/<N>/<file>   as /stall/<file>?after=N&seconds=60, for a URL
+                            at most 600), then a close without the rest. The
+                            silence ends early when the client hangs up or the
+                            server stops.
+  /stall/<file>?before=1&seconds=S
+                            a host that accepts and never answers: the same
+                            silence before the status line, then a close with
+                            nothing sent. Logged with nginx's 499 when the
+                            client hung up first, else 0.
+  /stall-after/<N>/<file>   as /stall/<file>?after=N&seconds=600, for a URL
                             that cannot carry a query (a manifest's base_url,
                             which each listed path is joined to): a body of N
                             bytes or fewer arrives whole.
@@ -32,11 +38,14 @@ the same form as nginx's access log in service.py:
 """
 
 import os
+import select
+import socket
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-MAX_STALL_SECONDS = 60
+MAX_STALL_SECONDS = 600
 
 
 def generated_body(size):
@@ -111,6 +120,19 @@ def _make_handler(server):
             self.send_header("Connection", "close")
             self.end_headers()
 
+        def _silence(self, query):
+            """Waits out the stall; True when the client hung up first."""
+            seconds = min(float(query.get("seconds", 5)), MAX_STALL_SECONDS)
+            deadline = time.monotonic() + seconds
+            while not server.stopping.is_set() and time.monotonic() < deadline:
+                readable, _, _ = select.select([self.connection], [], [], 0.1)
+                try:
+                    if readable and not self.connection.recv(1, socket.MSG_PEEK):
+                        return True
+                except OSError:
+                    return True
+            return False
+
         def _send(self, data):
             self.wfile.write(data)
             self.wfile.flush()
@@ -152,10 +174,11 @@ def _make_handler(server):
             if mode == "cut":
                 self._head(200, len(body))
                 return 200, self._send(body[:int(query.get("send", len(body) // 2))])
+            if query.get("before") == "1":
+                return (499 if self._silence(query) else 0), 0
             self._head(200, len(body))
             sent = self._send(body[:int(query.get("after", 0))])
-            seconds = min(float(query.get("seconds", 5)), MAX_STALL_SECONDS)
-            server.stopping.wait(seconds)
+            self._silence(query)
             return 200, sent
 
     return Handler

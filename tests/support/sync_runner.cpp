@@ -6,13 +6,22 @@
 //   [start] <file name>      one per process
 //   [progress] <text>        each new progress text
 //   [result] OK <message>    or [result] FAILED <window text>
+// Before any of that it checks its folder as WinMain does; the box it would
+// show goes to stdout only, since nothing may be written in such a folder:
+//   [box] <style in hex>|<title>|<text>
+// VERANDEL_SERVICE_TIMEOUT_MS, when set, shortens the synchronisation
+// time-outs so that a silent host is given up within a check.
+#include "client/message_box.h"
 #include "core/config.h"
+#include "core/http.h"
 #include "core/identity.h"
+#include "ui/folder_check.h"
 #include "ui/sync_threads.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -28,11 +37,22 @@ void Emit(const std::string& line)
     }
 }
 
+int ShowBoxOnStdout(HWND, const std::string& text, const std::string& title, unsigned style)
+{
+    std::printf("[box] %x|%s|%s\n", style, title.c_str(), text.c_str());
+    std::fflush(stdout);
+    return IDOK;
+}
+
 }  // namespace
 
 int main()
 {
+    SetActionMessageBoxForChecks(ShowBoxOnStdout);
+    if (const char* timeout = std::getenv("VERANDEL_SERVICE_TIMEOUT_MS"))
+        SetServiceTimeoutForChecks(std::strtoul(timeout, nullptr, 10));
     ResolveLauncherPaths();
+    if (!LauncherFolderIsUsable()) return 1;
     SetCurrentDirectoryA(GetLauncherDir().c_str());
     if (IsRunningFromOldBinary()) RestartLauncher();
     Emit("[start] " + GetLauncherFileName());
