@@ -1,5 +1,6 @@
 #include "core/identity.h"
 
+#include "core/archive_output.h"
 #include "core/handles.h"
 #include "core/log.h"
 
@@ -161,26 +162,8 @@ std::wstring GetLauncherWidePath()
 
 bool PathFitsCodePage(const std::wstring& path, unsigned codePage)
 {
-    if (path.empty()) return true;
-    // UTF-8 holds every character and refuses both the flag and the
-    // used-default argument; a lone surrogate shows on the way back.
-    const bool utf8 = codePage == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultArg = utf8 ? nullptr : &usedDefault;
-    const int wideSize = static_cast<int>(path.size());
-    const int size = WideCharToMultiByte(codePage, flags, path.data(), wideSize, nullptr, 0, nullptr,
-                                         usedDefaultArg);
-    if (size <= 0) return false;
-    std::string narrow(static_cast<size_t>(size), '\0');
-    if (WideCharToMultiByte(codePage, flags, path.data(), wideSize, &narrow[0], size, nullptr,
-                            usedDefaultArg) != size ||
-        usedDefault)
-        return false;
-    const int backSize = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(), size,
-                                             nullptr, 0);
-    if (backSize <= 0) return false;
-    std::wstring back(static_cast<size_t>(backSize), L'\0');
-    MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, narrow.data(), size, &back[0], backSize);
-    return back == path;
+    // ToNarrow gives '?' for a character the code page lacks and never a
+    // look-alike, UTF-8 U+FFFD for a lone surrogate: either way the path
+    // does not come back as it was.
+    return path.empty() || ToWide(ToNarrow(path, codePage), codePage) == path;
 }
