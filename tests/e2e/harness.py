@@ -14,6 +14,7 @@ import sys
 import tarfile
 import time
 import unittest
+import urllib.parse
 import zipfile
 import zlib
 
@@ -30,6 +31,9 @@ LIVE_LAUNCHER = "QVX_Launcher.exe"
 TEST_LAUNCHER = "QVX_TEST_Launcher.exe"
 RUN_TIMEOUT = 120.0
 MAX_STARTS = 6
+
+# A patch list with nothing to install.
+EMPTY_PATCH_LIST = b"// no patches yet\n"
 
 ACCESS_LINE = re.compile(r'\[[^\]]*\] "(\S+) (\S+)[^"]*" (\d+) \d+ "([^"]*)" "([^"]*)"')
 
@@ -93,6 +97,11 @@ def rgz_of_records(records):
             out += struct.pack("<I", len(record[2])) + record[2]
     out += b"e"
     return gzip.compress(bytes(out))
+
+
+def get_paths(requests):
+    """The decoded paths of the GET requests among requests()."""
+    return [urllib.parse.unquote(path) for method, path, *_ in requests if method == "GET"]
 
 
 def patch_version_bytes(version):

@@ -6,33 +6,24 @@ because a download fails or the launcher is killed.
     python3 operator_e2e.py <path of QVX_Launcher.exe> [TestClass[.test_method]]
 """
 
-import json
 import os
 import subprocess
 import sys
 import time
-import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import LIVE_LAUNCHER, WINE_RUN, SyncCase, crc, patch_version_bytes, zip_bytes  # noqa: E402
+from harness import (EMPTY_PATCH_LIST, LIVE_LAUNCHER, WINE_RUN, SyncCase, crc,  # noqa: E402
+                     get_paths, manifest, patch_version_bytes, zip_bytes)
 
 UTF8_MARK = b"\xef\xbb\xbf"
-EMPTY_PATCH_LIST = b"// no patches yet\r\n"
 
 
 def windows_manifest(files, patch_version, base_url=""):
     """A manifest as json.dump writes it on Windows: files is a list of
     (path as the operator's tool holds it, bytes); backslashes come out as
-    the escape of two."""
-    entries = [{"path": path, "size": len(data), "crc32": crc(data)} for path, data in files]
-    text = json.dumps({"patch_version": patch_version, "base_url": base_url, "files": entries},
-                      indent=4)
-    return text.replace("\n", "\r\n").encode()
-
-
-def get_paths(requests):
-    return [urllib.parse.unquote(path) for method, path, *_ in requests if method == "GET"]
+    the escape of two, lines end in CR LF."""
+    return manifest(files, patch_version, base_url).replace(b"\n", b"\r\n")
 
 
 class WindowsDocumentScenario(SyncCase):

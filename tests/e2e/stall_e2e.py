@@ -14,9 +14,9 @@ from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, manifest, zip_bytes  # noqa: E402
+from harness import (EMPTY_PATCH_LIST, LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, manifest,  # noqa: E402
+                     zip_bytes)
 
-EMPTY_PATCH_LIST = b"// no patches yet\n"
 SILENCE = "seconds=600"  # far beyond the shortened time-out and the harness's patience
 
 

@@ -9,17 +9,16 @@ import io
 import json
 import os
 import sys
-import urllib.parse
 import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import (LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, crc, manifest,  # noqa: E402
-                     patch_version_bytes, rgz_of_records, rgz_of_tar, zip_bytes)
+from harness import (EMPTY_PATCH_LIST, LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, crc,  # noqa: E402
+                     get_paths, manifest, patch_version_bytes, rgz_of_records, rgz_of_tar,
+                     zip_bytes)
 
 UA = "QVX-Launcher/1.0"
-EMPTY_PATCH_LIST = b"// no patches yet\n"
 
 
 def runner_bytes():
@@ -30,10 +29,6 @@ def runner_bytes():
 def next_build():
     # Bytes after the last section leave the PE valid but change its CRC-32.
     return runner_bytes() + b"\0VERANDEL-NEXT-BUILD\0" * 8
-
-
-def get_paths(requests):
-    return [urllib.parse.unquote(path) for method, path, *_ in requests if method == "GET"]
 
 
 class ValidationScenario(SyncCase):

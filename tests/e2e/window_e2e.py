@@ -17,11 +17,10 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from harness import LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, manifest  # noqa: E402
+from harness import EMPTY_PATCH_LIST, LIVE_LAUNCHER, TEST_LAUNCHER, SyncCase, manifest  # noqa: E402
 import desktop  # noqa: E402  (tests/support, on the path through harness)
 from service import launcher_config  # noqa: E402
 
-EMPTY_PATCH_LIST = b"// no patches yet\n"
 SERVER_NAME = "Verandel Window Check"
 WAIT = 60.0  # every wait below is bounded by this, or less
 # The whole script's time; the ctest time-out of window.cmake leaves room above it.
