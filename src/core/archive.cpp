@@ -2,6 +2,7 @@
 
 #include "core/archive_output.h"
 #include "core/handles.h"
+#include "core/path_limit.h"
 #include "core/rgz_format.h"
 #include "core/safe_path.h"
 #include "core/zip_reader.h"
@@ -52,6 +53,39 @@ bool FileSize(HANDLE file, uint64_t& size)
     return true;
 }
 
+// The system's path limit for one extraction: each entry's path below the
+// destination, as the launcher's narrow calls will name it, leaves room for
+// the longest name made of it (its staged name, or the caller's own).
+class PathLimit {
+public:
+    PathLimit(const std::wstring& destination, const NameReserve& reserve)
+        : base_(FullPathOf(destination.empty() ? L"." : destination)), reserve_(reserve)
+    {
+        if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
+    }
+    // name: relative, '\' separators; listName: as the caller's list gives it.
+    // The first path that does not fit is kept for the log.
+    bool Fits(const std::wstring& name, const std::string& listName, bool file)
+    {
+        size_t reserve = 0;
+        if (file) reserve = std::max(kBesideNameReserve, reserve_ ? reserve_(listName) : size_t(0));
+        const std::wstring full = base_ + name;
+        if (PathFits(full.size(), reserve)) return true;
+        if (tooLong_.empty()) tooLong_ = full;
+        return false;
+    }
+    // Once the extraction is refused for it.
+    void LogRefusal() const
+    {
+        if (!tooLong_.empty()) LogPathTooLong(tooLong_);
+    }
+
+private:
+    std::wstring base_;
+    NameReserve reserve_;
+    std::wstring tooLong_;
+};
+
 // ---- ZIP ----
 
 struct PlannedEntry {
@@ -74,9 +108,10 @@ std::wstring EntryNameToWide(const std::string& name, bool utf8)
 }
 
 // Every name is checked before anything is written, so a hostile archive
-// leaves the destination untouched.
+// leaves the destination untouched; so is every path against the system's
+// limit, when a limit is given.
 bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& destination,
-                    std::vector<PlannedEntry>& plan)
+                    PathLimit* limit, std::vector<PlannedEntry>& plan)
 {
     for (const ZipEntry& e : entries) {
         std::wstring wide = EntryNameToWide(e.name, e.utf8Name);
@@ -89,7 +124,12 @@ bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& de
         }
         if (utf8.empty()) continue;  // the top folder's own entry
         if (!IsSafeRelativePath(utf8) || !KeepsItsNameOnWindows(utf8)) return false;
-        plan.push_back({&e, JoinOutputPath(destination, wide), ToNarrow(wide, CP_ACP)});
+        std::string listName = ToNarrow(wide, CP_ACP);
+        if (limit && !limit->Fits(wide, listName, !e.IsDirectory())) {
+            limit->LogRefusal();
+            return false;
+        }
+        plan.push_back({&e, JoinOutputPath(destination, wide), std::move(listName)});
     }
     return true;
 }
@@ -282,7 +322,8 @@ private:
 // payload, leaves no folder behind.
 class StagingSink : public EntrySink {
 public:
-    explicit StagingSink(const std::wstring& destination) : destination_(destination) {}
+    StagingSink(const std::wstring& destination, const NameReserve& reserve)
+        : destination_(destination), limit_(destination, reserve) {}
     ~StagingSink() override
     {
         if (placed_) return;
@@ -293,7 +334,7 @@ public:
     bool Directory(const std::string& name, NameEncoding encoding) override
     {
         std::wstring wide;
-        if (!Resolve(name, encoding, wide)) return false;
+        if (!Resolve(name, encoding, wide) || !limit_.Fits(wide, ToNarrow(wide, CP_ACP), false)) return false;
         folders_.push_back(JoinOutputPath(destination_, wide));
         return true;
     }
@@ -301,9 +342,11 @@ public:
     {
         std::wstring wide;
         if (!Resolve(name, encoding, wide)) return false;
+        std::string listName = ToNarrow(wide, CP_ACP);
+        if (!limit_.Fits(wide, listName, true)) return false;
         std::wstring path = JoinOutputPath(destination_, wide);
         std::replace(path.begin(), path.end(), L'/', L'\\');
-        names_.push_back(ToNarrow(wide, CP_ACP));
+        names_.push_back(std::move(listName));
         staged_.emplace_back();
         // The temporary file stands beside its final path, so its folder is made now.
         return directories_.MakeParentOf(path) && staged_.back().Create(path);
@@ -327,6 +370,7 @@ public:
         }
         return true;
     }
+    void LogRefusal() const { limit_.LogRefusal(); }
 
 private:
     // The walkers checked the bytes; the name is checked again as the file
@@ -339,6 +383,7 @@ private:
     }
 
     std::wstring destination_;
+    PathLimit limit_;
     DirectoryMaker directories_;
     std::vector<std::wstring> folders_;  // the archive's own folder entries, in order
     std::vector<StagedFile> staged_;
@@ -351,12 +396,13 @@ enum class Pass { Tar, Records, Single };
 // One pass over a freshly inflated payload. Done tells the caller to stop with
 // the given result; otherwise the next layout is tried.
 bool RunPass(Pass pass, HANDLE file, const GzipHeader& header, uint64_t size,
-             const std::wstring& destination, std::vector<std::string>* names, bool& done)
+             const std::wstring& destination, std::vector<std::string>* names,
+             const NameReserve& reserve, bool& done)
 {
     done = true;
     FileSource compressed(file, header.dataOffset, size);
     InflateSource payload(compressed);
-    StagingSink sink(destination);
+    StagingSink sink(destination, reserve);
     WalkStats stats;
     WalkResult r = WalkResult::NotThisLayout;
     if (pass == Pass::Tar) {
@@ -380,34 +426,38 @@ bool RunPass(Pass pass, HANDLE file, const GzipHeader& header, uint64_t size,
         FileSource again(file, header.dataOffset, size);
         InflateSource reread(again);
         done = ReadsAsRecordStream(reread) && reread.Finish();
-        return false;
+    } else {
+        done = r != WalkResult::Ok && r != WalkResult::NotThisLayout;
     }
-    done = r != WalkResult::Ok && r != WalkResult::NotThisLayout;
+    // Only a refusal that stands is logged: a wrong reading of the payload
+    // may have met a name that the right one does not have.
+    if (done) sink.LogRefusal();
     return false;
 }
 
 }  // namespace
 
 bool ExtractArchive(const std::string& archive, const std::string& destination,
-                    std::vector<std::string>* names)
+                    std::vector<std::string>* names, const NameReserve& reserve)
 {
     if (archive.size() <= 3) return false;
     const std::string ending = archive.substr(archive.size() - 4);
-    if (ending == ".zip" || ending == ".ZIP") return ExtractZipArchive(archive, destination, names);
-    if (ending == ".rgz" || ending == ".RGZ") return ExtractRgzArchive(archive, destination, names);
+    if (ending == ".zip" || ending == ".ZIP") return ExtractZipArchive(archive, destination, names, reserve);
+    if (ending == ".rgz" || ending == ".RGZ") return ExtractRgzArchive(archive, destination, names, reserve);
     return false;
 }
 
 bool ExtractZipArchive(const std::string& archive, const std::string& destination,
-                       std::vector<std::string>* names)
+                       std::vector<std::string>* names, const NameReserve& reserve)
 {
     UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
     if (!file) return false;
     ZipDirectoryLocation where;
     std::vector<ZipEntry> entries;
     std::vector<PlannedEntry> plan;
-    if (!ReadCentralDirectory(file.Get(), where, entries) ||
-        !PlanZipEntries(entries, ToWide(destination, CP_ACP), plan))
+    const std::wstring dest = ToWide(destination, CP_ACP);
+    PathLimit limit(dest, reserve);
+    if (!ReadCentralDirectory(file.Get(), where, entries) || !PlanZipEntries(entries, dest, &limit, plan))
         return false;
 
     ZipExtractor extractor(file.Get(), where);
@@ -444,11 +494,11 @@ bool HasZipDirectory(const std::string& archive)
 {
     std::vector<ZipEntry> entries;
     std::vector<PlannedEntry> plan;
-    return ReadZipEntries(archive, entries) && PlanZipEntries(entries, L".", plan);
+    return ReadZipEntries(archive, entries) && PlanZipEntries(entries, L".", nullptr, plan);
 }
 
 bool ExtractRgzArchive(const std::string& archive, const std::string& destination,
-                       std::vector<std::string>* names)
+                       std::vector<std::string>* names, const NameReserve& reserve)
 {
     UniqueHandle file = OpenForReading(ToWide(archive, CP_ACP));
     uint64_t size = 0;
@@ -463,7 +513,7 @@ bool ExtractRgzArchive(const std::string& archive, const std::string& destinatio
     const std::wstring dest = ToWide(destination, CP_ACP);
     for (Pass pass : {Pass::Tar, Pass::Records, Pass::Single}) {
         bool done = false;
-        bool ok = RunPass(pass, file.Get(), header, size, dest, names, done);
+        bool ok = RunPass(pass, file.Get(), header, size, dest, names, reserve, done);
         if (ok || done) return ok;
     }
     return false;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -152,13 +153,17 @@ void CreateDirectoriesAbove(const std::string& path, bool includeDrive)
 // A file beside the target that receives new content before it replaces the
 // target in one rename, so that a failed copy never leaves a partial target.
 // Deleted unless Keep() was called.
+std::string StagingSuffix(unsigned count)
+{
+    return ".~" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(count) + ".tmp";
+}
+
 class StagingFile {
 public:
     explicit StagingFile(const std::string& target)
     {
         static std::atomic<unsigned> counter{0};
-        path_ = target + ".~" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) +
-                ".tmp";
+        path_ = target + StagingSuffix(++counter);
     }
     ~StagingFile()
     {
@@ -447,6 +452,11 @@ bool MoveFileIntoPlace(const std::string& source, const std::string& target)
 bool LinkOrCopyFile(const std::string& source, const std::string& target)
 {
     return LinkOrCopyInto(source, target, std::string());
+}
+
+size_t LinkOrCopyStagingReserve()
+{
+    return StagingSuffix(std::numeric_limits<unsigned>::max()).size();
 }
 
 FileDeletion DeleteFileNotThroughLink(const std::string& path)

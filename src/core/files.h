@@ -4,6 +4,7 @@
 // that leads elsewhere is left, with a failed result where there is one.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Create every directory above the last separator ('\' or '/').
@@ -17,6 +18,8 @@ bool MoveFileIntoPlace(const std::string& source, const std::string& target);
 // Put source's content at target: hard link, else copy. The content is staged
 // beside the target and moved over it whole, so a failure leaves the target.
 bool LinkOrCopyFile(const std::string& source, const std::string& target);
+// The most that LinkOrCopyFile's staged name adds to the target's path.
+size_t LinkOrCopyStagingReserve();
 
 // What DeleteFileNotThroughLink did with a path.
 enum class FileDeletion {

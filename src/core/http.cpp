@@ -16,9 +16,9 @@ constexpr uint64_t kMiB = 1048576;
 
 DWORD g_serviceTimeoutMs = kServiceTimeoutMs;  // changed only by checks, before any transfer
 
-void ApplyServiceTimeouts(HINTERNET handle)
+void ApplyServiceTimeouts(HINTERNET handle, DWORD timeoutMs = 0)
 {
-    DWORD timeout = g_serviceTimeoutMs;
+    DWORD timeout = timeoutMs != 0 ? timeoutMs : g_serviceTimeoutMs;
     InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }
@@ -103,7 +103,8 @@ void SetServiceTimeoutForChecks(DWORD ms)
     g_serviceTimeoutMs = ms != 0 ? ms : kServiceTimeoutMs;
 }
 
-ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers)
+ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers,
+                                  DWORD timeoutMs)
 {
     ServiceRequest r;
     // Lengths of 1 with no buffers: the parts are pointers into url.
@@ -127,7 +128,7 @@ ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std:
                                         password.empty() ? nullptr : password.c_str(),
                                         INTERNET_SERVICE_HTTP, 0, 0));
     if (!r.connection) return r;
-    ApplyServiceTimeouts(r.connection.Get());
+    ApplyServiceTimeouts(r.connection.Get(), timeoutMs);
     const char* accept[] = {"*/*", nullptr};
     r.request.Reset(HttpOpenRequestA(r.connection.Get(), "GET", object.c_str(), nullptr, nullptr,
                                      accept, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), 0));

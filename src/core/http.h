@@ -23,10 +23,10 @@ constexpr DWORD kServiceTimeoutMs = 60000;
 // Opens a session as every synchronisation step does, with the time-outs set.
 HINTERNET OpenServiceSession();
 
-// One GET of a synchronisation step on a session from OpenServiceSession, as
-// InternetOpenUrlA sends it but in its three steps (connect, open, send):
-// Wine hands a session's receive time-out to none of the requests under it,
-// so the connection gets the time-outs too. Empty headers send none; no
+// One GET on a session, as InternetOpenUrlA sends it but in its three steps
+// (connect, open, send): Wine hands a session's receive time-out to none of
+// the requests under it, so the connection gets the time-outs too, timeoutMs
+// or, when 0, those of a synchronisation step. Empty headers send none; no
 // request handle after any failure.
 struct ServiceRequest {
     InternetHandle connection;  // declared first: closed after the request
@@ -34,7 +34,8 @@ struct ServiceRequest {
     HINTERNET Get() const { return request.Get(); }
     explicit operator bool() const { return static_cast<bool>(request); }
 };
-ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers);
+ServiceRequest OpenServiceRequest(HINTERNET session, const char* url, const std::string& headers,
+                                  DWORD timeoutMs = 0);
 
 // Shortens the time-outs of the sessions and requests opened afterwards, so
 // that checks need not wait a minute for a silent host; 0 restores

@@ -7,6 +7,7 @@
 #include "core/http.h"
 #include "core/identity.h"
 #include "core/log.h"
+#include "sync/patched_hashes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -86,7 +87,7 @@ bool LegacyBaseCheck(HINTERNET session, const std::string& manifestUrl,
     }
 
     Report(progress, "Extracting game files (this may take a few minutes)...", 100);
-    const bool extracted = ExtractZipArchive(zip, dir);
+    const bool extracted = ExtractZipArchive(zip, dir, nullptr, LegacyCopyReserve);
     // Whatever the result: after a failure the next start fetches the archive
     // anew, which may be a newer one, rather than trying the same one again.
     DeleteFileA(zip.c_str());

@@ -3,6 +3,7 @@
 #include "core/checksum.h"
 #include "core/files.h"
 #include "core/identity.h"
+#include "core/path_limit.h"
 #include "sync/manifest.h"
 #include "sync/text_lines.h"
 #include "sync/record_file.h"
@@ -15,6 +16,16 @@
 const char* PatchedHashesFileName()
 {
     return IsTestLauncher() ? "patched_hashes_test.dat" : "patched_hashes.dat";
+}
+
+namespace {
+const char kLegacyProfileFolder[] = "profiles\\legacy\\";
+}  // namespace
+
+size_t LegacyCopyReserve(const std::string& relativePath)
+{
+    if (IsTestLauncher() || !IsRealmProfileFile(PathKey(relativePath))) return 0;
+    return sizeof kLegacyProfileFolder - 1 + std::max(kBesideNameReserve, LinkOrCopyStagingReserve());
 }
 
 PatchedHashes ParsePatchedHashes(const std::string& text)

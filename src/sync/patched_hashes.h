@@ -2,6 +2,7 @@
 // validation keeps a patched file instead of restoring the manifest's older one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -15,6 +16,12 @@ using PatchedHashes = std::map<std::string, PatchedHashEntry>;
 
 // "patched_hashes.dat", or "patched_hashes_test.dat" on a test launcher.
 const char* PatchedHashesFileName();
+
+// How much longer than a game file's own path the longest name is that the
+// launcher makes of it elsewhere: on a live launcher, the Legacy profile copy
+// of a realm profile file (under "profiles\legacy\", staged beside its place
+// first), which recording a patched file and the validation make.
+size_t LegacyCopyReserve(const std::string& relativePath);
 
 // No records when the file is missing; unreadable (when given) is set when it
 // exists but cannot be read, which must not pass for "no records".

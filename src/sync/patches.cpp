@@ -6,6 +6,7 @@
 #include "core/http.h"
 #include "core/identity.h"
 #include "core/log.h"
+#include "core/path_limit.h"
 #include "core/safe_path.h"
 #include "sync/manifest.h"
 #include "sync/patch_list.h"
@@ -13,9 +14,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
+
+const char kDownloadSuffix[] = ".part";  // the patch arrives beside its temporary name
 
 void Report(const ProgressCallback& progress, const std::string& text, float percent)
 {
@@ -45,12 +49,30 @@ bool IsArchivePatch(const std::string& file)
     return ending == ".rgz" || ending == ".RGZ" || ending == ".zip" || ending == ".ZIP";
 }
 
+bool FitsAsNamed(const std::string& path, size_t reserve)
+{
+    return FitsPathLimit(FullPathOf(ToWide(path, CP_ACP)), reserve);
+}
+
+// A patch is downloaded only when the launcher can name what it writes: the
+// download itself, and for a plain file its target with the names made of it
+// (the download beside it, and the copy that recording it may make). An
+// archive's entries are checked by the extraction.
+bool PatchPathsFit(const std::string& gameDir, const std::string& file, const std::string& temp)
+{
+    const size_t download = sizeof kDownloadSuffix - 1;
+    if (IsArchivePatch(file)) return FitsAsNamed(temp, download);
+    const std::string target = InGameDir(gameDir, file);
+    return FitsAsNamed(target, std::max(temp.size() - target.size() + download, LegacyCopyReserve(file)));
+}
+
 // Puts one downloaded patch in place and lists the files it wrote.
 bool InstallPatchFile(const std::string& gameDir, const std::string& file,
                       const std::string& temp, std::vector<std::string>& names)
 {
     if (IsArchivePatch(file)) {
-        const bool extracted = ExtractArchive(temp, gameDir.empty() ? "." : gameDir, &names);
+        const bool extracted =
+            ExtractArchive(temp, gameDir.empty() ? "." : gameDir, &names, LegacyCopyReserve);
         DeleteFileA(temp.c_str());
         if (!extracted) RestoreLauncherIfMissing();
         return extracted;
@@ -115,6 +137,10 @@ bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& 
         }
         const std::string url = patchBaseUrl + patch.file;
         const std::string temp = InGameDir(gameDir, "temp_patch_" + patch.file);
+        if (!PatchPathsFit(gameDir, patch.file, temp)) {
+            message = "Failed to install patch: " + patch.file;
+            return false;
+        }
         Report(progress, "Patch " + std::to_string(i + 1) + "/" + std::to_string(count) + ": " +
                              patch.file, 0);
         if (!DownloadPatchFile(session.Get(), url.c_str(), temp, progress, patch.file)) {

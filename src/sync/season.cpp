@@ -6,6 +6,7 @@
 #include "core/http.h"
 #include "core/identity.h"
 #include "core/log.h"
+#include "core/path_limit.h"
 #include "core/safe_path.h"
 #include "sync/manifest.h"
 
@@ -60,6 +61,11 @@ bool InstallSeasonFile(HINTERNET session, const OverlayFile& f, size_t index, si
     const std::string part = f.season + ".part";
     const std::string label =
         "[Season] (" + std::to_string(index) + "/" + std::to_string(count) + ") " + f.shown;
+    // As the validation does: a path the file calls cannot name is not fetched.
+    if (!FitsPathLimit(f.season, part.size() - f.season.size())) {
+        error = "Failed to download Season file: " + f.shown;
+        return false;
+    }
     if (!DownloadFile(session, f.url, part, label, progress, false)) {
         DeleteFileA(part.c_str());
         error = "Failed to download Season file: " + f.shown;

@@ -6,6 +6,7 @@
 #include "core/http.h"
 #include "core/identity.h"
 #include "core/log.h"
+#include "core/path_limit.h"
 #include "core/safe_path.h"
 #include "sync/base_check.h"
 #include "sync/integrity_cache.h"
@@ -206,6 +207,13 @@ bool InstallQueuedFile(Validation& v, const ManifestEntry& entry, size_t index, 
     const std::string part = local + ".part";
     const std::string url = v.baseUrl + UrlEncodePath(p);
     const std::string label = "(" + std::to_string(index) + "/" + std::to_string(count) + ") " + p;
+
+    // Its ".part" could not be written: it fails as such a download does,
+    // with the reason in the log and without fetching it.
+    if (!FitsPathLimit(local, part.size() - local.size())) {
+        error = "Failed to download file: " + p;
+        return false;
+    }
 
     if (!DownloadFile(v.session, url, part, label, *v.progress, entry.size >= kResumeMinSize)) {
         DeleteFileA(part.c_str());

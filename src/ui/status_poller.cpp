@@ -51,7 +51,9 @@ bool FetchStatusUrl(HINTERNET inet, const std::string& url, std::string& body)
     DWORD timeout = kStatusTimeoutMs;
     InternetSetOptionA(inet, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     InternetSetOptionA(inet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    InternetHandle request(InternetOpenUrlA(inet, url.c_str(), nullptr, 0, kRequestFlags, 0));
+    // Opened in its steps, so that the time-outs hold under Wine too: a silent
+    // host must cost one probe 3.5 seconds, not the poller's every round.
+    ServiceRequest request = OpenServiceRequest(inet, url.c_str(), std::string(), kStatusTimeoutMs);
     if (!request) return false;
     body.clear();
     char block[kStatusReadBlock];

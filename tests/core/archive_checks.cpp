@@ -410,6 +410,38 @@ TEST_F(Archives, HostileArchivesFailAndLeaveNothingBehind)
     }
 }
 
+// A path the narrow file calls cannot name is refused before anything is
+// written: with its terminating null and the longest name made of it (the
+// staged name, or the caller's reserve for the file) it must stay below
+// MAX_PATH.
+TEST_F(Archives, PathsPastTheSystemLimitWriteNothing)
+{
+    wchar_t full[1024];
+    ASSERT_GT(GetFullPathNameW(DestPath("sub\\b.txt").c_str(), 1024, full, nullptr), 0u);
+    const size_t deepest = std::wstring(full).size();
+    const size_t room = MAX_PATH - 1 - deepest;  // what sub\b.txt leaves
+    ASSERT_GT(room, 6u);
+    for (const std::string name : {"zip_deflated.zip", "tar_gnu.rgz", "tar_tarfile.rgz"}) {
+        for (const size_t reserve : {room - 1, room}) {
+            SCOPED_TRACE(name + " with " + std::to_string(reserve) + " of " + std::to_string(room));
+            std::vector<std::string> names;
+            const NameReserve sub = [reserve](const std::string& n) {
+                return n == "sub\\b.txt" ? reserve : size_t(0);
+            };
+            const bool fits = reserve < room;
+            EXPECT_EQ(ExtractArchive(Good(name), dest_, &names, sub), fits);
+            if (fits) {
+                EXPECT_EQ(Listed(names), FileNames(DestTree()));
+            } else {
+                EXPECT_TRUE(names.empty());
+                EXPECT_TRUE(DestTree().empty());
+            }
+            RemoveTree(Wide(dest_));
+            CreateDirectoryA(dest_.c_str(), nullptr);
+        }
+    }
+}
+
 // A launcher closed mid-extraction leaves its temporary files; extracting the
 // archive again takes their names over instead of leaving them for ever.
 TEST_F(Archives, LeftoversOfACutOffExtractionAreTakenOver)

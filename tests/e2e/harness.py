@@ -12,6 +12,7 @@ import struct
 import subprocess
 import sys
 import tarfile
+import tempfile
 import time
 import unittest
 import urllib.parse
@@ -123,15 +124,34 @@ class SyncCase(unittest.TestCase):
         self.www = self.svc.docroot
         self.write_config(LIVE_LAUNCHER)
 
-    def fresh_game(self, launcher=LIVE_LAUNCHER):
+    def fresh_game(self, launcher=LIVE_LAUNCHER, **config):
         """An empty game directory again, for the next case of a table."""
         shutil.rmtree(self.game)
         os.makedirs(self.game)
-        self.write_config(launcher)
+        self.write_config(launcher, **config)
+
+    def move_game(self, windows_length=None):
+        """Moves the game directory into a short temporary folder: the
+        system's narrow file calls refuse a path of MAX_PATH characters, so a
+        case with long names must not pass or fail by where the repository
+        lies. With windows_length, the folder is made deep on purpose: its
+        Windows path (Z:\...) has exactly that many characters."""
+        root = tempfile.mkdtemp(prefix="vg", dir="/tmp")
+        self.addCleanup(shutil.rmtree, root, True)
+        name = "game"
+        if windows_length is not None:
+            name = "game_folder_made_deep".ljust(windows_length - len(windows_path(root)) - 1, "_")
+        shutil.rmtree(self.game)
+        self.game = os.path.join(root, name)
+        os.makedirs(self.game)
+        self.write_config(LIVE_LAUNCHER)
+        if windows_length is not None:
+            self.assertEqual(len(windows_path(self.game)), windows_length)
 
     # The live launcher reads config.json with /patcher/ paths, a test
-    # launcher config_test.json with /patcher_testers/ ones.
-    def write_config(self, launcher):
+    # launcher config_test.json with /patcher_testers/ ones. Further keys
+    # (the Season's) are added as given.
+    def write_config(self, launcher, **config):
         test = "TEST" in launcher or "test" in launcher
         root = self.svc.url + ("/patcher_testers/" if test else "/patcher/")
         doc = {
@@ -143,6 +163,7 @@ class SyncCase(unittest.TestCase):
             "base_download_url": root,
             "season_enabled": False,
         }
+        doc.update(config)
         name = "config_test.json" if test else "config.json"
         self.put(name, json.dumps(doc, indent=1).encode())
 

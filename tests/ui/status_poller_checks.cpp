@@ -147,6 +147,15 @@ TEST(PollServerStatus, EachProbeFollowsItsOwnDocument)
     s = PollServerStatus(inet.Get(), unreachable, false);
     EXPECT_FALSE(s.website_online);
     EXPECT_TRUE(s.legacy_online);
+
+    // A website host that accepts and never answers costs its probe the
+    // request's time-out, and the realms are still read.
+    LauncherConfig silent = PollConfig("legacy_up.json", "season_up.json");
+    silent.website_url = Env("VERANDEL_FAULT_URL") + "/stall/site_index.html?before=1&seconds=600";
+    s = PollServerStatus(inet.Get(), silent, false);
+    EXPECT_FALSE(s.website_online);
+    EXPECT_TRUE(s.legacy_online);
+    EXPECT_TRUE(s.season_online);
 }
 
 TEST(PollServerStatus, ATestLauncherNeverAsksForTheSeason)
