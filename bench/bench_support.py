@@ -71,12 +71,12 @@ def peak_mib(time_file):
     return int(match.group(1)) / 1024.0
 
 
-def run_bench(build, prefix, work, label, *args, display=None):
-    """Runs verandel_bench with args under Wine and /usr/bin/time; fails when it
-    fails. Output goes to a file, not a pipe: Wine's background services would
-    keep a pipe open. Returns (the seconds it printed on its line label, peak
-    memory in MiB)."""
-    bench = program(build, os.path.join("bench", "verandel_bench.exe"))
+def run_bench(build, prefix, work, label, *args, display=None, copy=None):
+    """Runs verandel_bench (or a copy of it, given as its path) with args under
+    Wine and /usr/bin/time; fails when it fails. Output goes to a file, not a
+    pipe: Wine's background services would keep a pipe open. Returns (the
+    seconds it printed on its line label, peak memory in MiB)."""
+    bench = copy or program(build, os.path.join("bench", "verandel_bench.exe"))
     output = os.path.join(work, args[0] + ".out")
     time_file = os.path.join(work, args[0] + ".time")
     command, env = wine_command(prefix, *timed_command(time_file, WINE64, bench, *args), display=display)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct PatchedHashEntry {
     uint32_t version = 0;
@@ -30,6 +31,11 @@ PatchedHashes LoadPatchedHashes(const std::string& path, bool* unreadable = null
 // cannot be read or written. A patched file that cannot be read is left
 // without a record.
 bool RecordPatchedFile(const std::string& relativePath, uint32_t version);
+// The same for every file one patch wrote, with one read and one write of the
+// records file. On failure failedName is the file whose Legacy copy could not
+// be written, else the first file of the list that got a checksum.
+bool RecordPatchedFiles(const std::vector<std::string>& relativePaths, uint32_t version,
+                        std::string& failedName);
 
 // The records as text (no file access).
 PatchedHashes ParsePatchedHashes(const std::string& text);

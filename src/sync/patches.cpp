@@ -158,16 +158,21 @@ bool CheckAndInstallPatches(const std::string& patchListUrl, const std::string& 
         }
 
         bool restart = false;
+        std::vector<std::string> recorded;
+        recorded.reserve(names.size());
         for (const std::string& name : names) {
-            if (PathKey(name) == launcherKey) {
+            if (PathKey(name) == launcherKey)
                 restart = true;  // the launcher's own executable gets no record
-            } else if (!RecordPatchedFile(name, patch.version)) {
-                // Without its record the next validation would take the file
-                // for a damaged one and put the manifest's copy back, under a
-                // level that claims the patch.
-                message = "Failed to record patched file: " + name;
-                return false;
-            }
+            else
+                recorded.push_back(name);
+        }
+        std::string failedName;
+        if (!RecordPatchedFiles(recorded, patch.version, failedName)) {
+            // Without its record the next validation would take the file for
+            // a damaged one and put the manifest's copy back, under a level
+            // that claims the patch.
+            message = "Failed to record patched file: " + failedName;
+            return false;
         }
         // A restart reads the level anew; without it a "stop" patch would be
         // installed and restarted into for ever.

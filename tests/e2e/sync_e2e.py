@@ -411,23 +411,34 @@ class PatchScenario(SyncCase):
         ]) + b"\n")
         self.serve("patcher/patch_301.rgz", rgz_of_tar({
             "./System": None, "./System/skill.lua": new_skill, "./textures/a.bmp": b"BMa"}))
+        # One patch with a realm profile file, a name that no system code page
+        # can spell (Devanagari: written, but it cannot be opened for its
+        # record) and the launcher itself.
         self.serve("patcher/patch_302.zip", zip_bytes({
-            "qvx_patch.grf": b"grf 302", "BGM/01.mp3": b"song 302"}))
+            "qvx_patch.grf": b"grf 302", "BGM/01.mp3": b"song 302",
+            "BGM/\u0930\u093e\u0917.mp3": b"raga 302", LIVE_LAUNCHER: new_launcher}))
         self.serve("patcher/readme_303.txt", b"readme 303\n")
         # A record stream names the launcher as .\QVX_Launcher.exe.
         self.serve("patcher/patch_304.rgz", rgz_of_records([
             ("d", "data"), ("f", "data\\notes.txt", b"notes 304"),
             ("f", ".\\" + LIVE_LAUNCHER, new_launcher)]))
         self.serve("patcher/notice_305.txt", b"notice 305\n")
+        # Records go through patched_hashes.dat.tmp: a link to a stale one
+        # keeps the first write, which must hold all of patch 301's records.
+        self.put("patched_hashes.dat.tmp", b"")
+        os.link(self.path("patched_hashes.dat.tmp"), self.path("first_write.dat"))
 
         result, lines = self.run_launcher()
         self.assertEqual(result, "OK Game is up to date (v305).")
         checks = [l for l in lines if l.startswith("[progress] Checking for updates")]
         self.assertEqual(checks, ["[progress] Checking for updates (current: v300)...",
+                                  "[progress] Checking for updates (current: v302)...",
                                   "[progress] Checking for updates (current: v304)...",
                                   "[progress] Checking for updates (current: v305)..."])
-        self.assertEqual(lines.count("[progress] Launcher updated. Restarting..."), 2)
-        self.assertEqual(sum(l.startswith("[start] ") for l in lines), 3)
+        self.assertEqual(lines.count("[progress] Launcher updated. Restarting..."), 3)
+        self.assertEqual(sum(l.startswith("[start] ") for l in lines), 4)
+        self.assertEqual(self.read("first_write.dat"), b"system/skill.lua|301|%s\r\ntextures/a.bmp|301|%s\r\n"
+                         % (crc(new_skill).encode(), crc(b"BMa").encode()))
 
         self.assertEqual(self.read(LIVE_LAUNCHER), new_launcher)
         self.assertFalse(os.path.exists(self.path(LIVE_LAUNCHER + ".new")))
@@ -437,14 +448,15 @@ class PatchScenario(SyncCase):
         self.assertGameFile("qvx_patch.grf", b"grf 302")
         self.assertGameFile("profiles/legacy/qvx_patch.grf", b"grf 302")
         self.assertGameFile("BGM/01.mp3", b"song 302")
+        self.assertGameFile("BGM/\u0930\u093e\u0917.mp3", b"raga 302")
         self.assertGameFile("readme_303.txt", b"readme 303\n")
         self.assertGameFile("data/notes.txt", b"notes 304")
         self.assertGameFile("notice_305.txt", b"notice 305\n")
         self.assertGameFiles([
             LIVE_LAUNCHER, "main.inf", "patched_hashes.dat", "System/skill.lua",
             "profiles/legacy/System/skill.lua", "textures/a.bmp", "qvx_patch.grf",
-            "profiles/legacy/qvx_patch.grf", "BGM/01.mp3", "readme_303.txt", "data/notes.txt",
-            "notice_305.txt"], optional=[LIVE_LAUNCHER + ".old"])
+            "profiles/legacy/qvx_patch.grf", "BGM/01.mp3", "BGM/\u0930\u093e\u0917.mp3", "readme_303.txt",
+            "data/notes.txt", "notice_305.txt", "first_write.dat"], optional=[LIVE_LAUNCHER + ".old"])
         self.assertPatchVersion(305)
         self.assertEqual(self.patched_records(), {
             "system/skill.lua": (301, crc(new_skill)),

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 using checks::PathExists;
 using checks::ReadBytes;
@@ -119,7 +121,8 @@ TEST(RecordFiles, WrittenInTextModeThroughARename)
 
 // Runs in a copy of this program: records every "path|version" line of
 // scenario.txt beside it, and writes a "1" or "0" per result to
-// scenario_result.txt.
+// scenario_result.txt. A line "path,path,...|version" records the list as one
+// patch does, and a failure adds the name it reports in brackets.
 TEST(RecordsChild, DISABLED_RecordScenario)
 {
     const std::string scenario = ReadBytes(LauncherDir() + "\\scenario.txt");
@@ -130,7 +133,19 @@ TEST(RecordsChild, DISABLED_RecordScenario)
         std::string line = scenario.substr(start, end - start);
         start = end == std::string::npos ? scenario.size() : end + 1;
         size_t bar = line.find('|');
-        results += RecordPatchedFile(line.substr(0, bar), uint32_t(std::stoul(line.substr(bar + 1)))) ? '1' : '0';
+        const std::string paths = line.substr(0, bar);
+        const uint32_t version = uint32_t(std::stoul(line.substr(bar + 1)));
+        if (paths.find(',') == std::string::npos) {
+            results += RecordPatchedFile(paths, version) ? '1' : '0';
+            continue;
+        }
+        std::vector<std::string> list;
+        for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+            comma = paths.find(',', from);
+            list.push_back(paths.substr(from, comma - from));
+        }
+        std::string failedName;
+        results += RecordPatchedFiles(list, version, failedName) ? "1" : "0[" + failedName + "]";
     }
     WriteBytes(LauncherDir() + "\\scenario_result.txt", results);
 }
@@ -152,22 +167,43 @@ TEST(RecordPatchedFile, LiveLauncherKeepsTheLegacyProfileAndTheLastRecordWins)
     CreateDirectoryA((dir / "profiles\\legacy\\System").c_str(), nullptr);
     CreateDirectoryA((dir / "data").c_str(), nullptr);
     WriteBytes(dir / "System\\A.lua", "print('patched')\n");
+    WriteBytes(dir / "System\\C.lua", "c = 1\n");
+    CreateDirectoryA((dir / "profiles\\legacy\\System\\D.lua").c_str(), nullptr);  // no copy can go there
+    WriteBytes(dir / "System\\D.lua", "d = 1\n");
     WriteBytes(dir / "data\\b.txt", "b after patch\n");
+    WriteBytes(dir / "data\\held.txt", "held\n");
     WriteBytes(dir / "qvx_patch.grf.old", "old grf\n");
     WriteBytes(dir / "scenario.txt",
+               "data\\held.txt,System\\C.lua,qvx_patch.grf.old|304\n"  // one patch's files
                "System\\A.lua|305\n"
                "data\\b.txt|300\n"
                "./Data/B.txt|299\n"        // the latest recording wins, even with a lower version
                "qvx_patch.grf.old|310\n"   // no realm profile file
-               "missing.txt|311");         // not on disk: no record
-    ASSERT_EQ(RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario"), 0);
+               "missing.txt|311\n"         // not on disk: no record
+               "data\\b.txt,System\\D.lua|312");  // a failed Legacy copy records nothing
+    // The records file goes through patched_hashes.dat.tmp: a link to a stale
+    // one keeps the bytes of the first write, which must hold the whole list.
+    WriteBytes(dir / "patched_hashes.dat.tmp", "");
+    ASSERT_TRUE(CreateHardLinkA((dir / "first_write.dat").c_str(), (dir / "patched_hashes.dat.tmp").c_str(),
+                                nullptr));
+    // Held without sharing: it cannot be read, so it gets no record.
+    HANDLE held = CreateFileA((dir / "data\\held.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const int exitCode = RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario");
+    CloseHandle(held);
+    ASSERT_EQ(exitCode, 0);
 
-    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "11111");
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "1111110[System\\D.lua]");
+    EXPECT_EQ(ReadBytes(dir / "first_write.dat"),
+              "qvx_patch.grf.old|304|" + Crc("old grf\n") + "\r\nsystem/c.lua|304|" + Crc("c = 1\n") + "\r\n");
     EXPECT_EQ(ReadBytes(dir / "patched_hashes.dat"),
               "data/b.txt|299|" + Crc("b after patch\n") + "\r\n"
               "qvx_patch.grf.old|310|" + Crc("old grf\n") + "\r\n"
-              "system/a.lua|305|" + Crc("print('patched')\n") + "\r\n");
+              "system/a.lua|305|" + Crc("print('patched')\n") + "\r\n"
+              "system/c.lua|304|" + Crc("c = 1\n") + "\r\n");
     EXPECT_EQ(ReadBytes(dir / "profiles\\legacy\\System\\A.lua"), "print('patched')\n");
+    EXPECT_EQ(ReadBytes(dir / "profiles\\legacy\\System\\C.lua"), "c = 1\n");
     EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\data"));
     EXPECT_FALSE(PathExists(dir / "profiles\\legacy\\qvx_patch.grf.old"));
     EXPECT_FALSE(PathExists(dir / "patched_hashes_test.dat"));
@@ -194,11 +230,12 @@ TEST(RecordPatchedFile, NoProfileIsBegunAndAFailedSaveIsReported)
     HANDLE held = CreateFileA((dir / "patched_hashes.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    WriteBytes(dir / "scenario.txt", "System\\A.lua|306");
+    // A list's failure names its first file that got a checksum.
+    WriteBytes(dir / "scenario.txt", "System\\A.lua|306\nmissing.txt,qvx_patch.grf,System\\A.lua|306");
     const int exitCode = RunCheckInCopy(dir.Path(), "records_child.exe", "RecordsChild.DISABLED_RecordScenario");
     CloseHandle(held);
     ASSERT_EQ(exitCode, 0);
-    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "0");
+    EXPECT_EQ(ReadBytes(dir / "scenario_result.txt"), "00[qvx_patch.grf]");
     EXPECT_NE(ReadBytes(dir / "patched_hashes.dat").find("system/a.lua|305|"), std::string::npos);
 }
 
