@@ -64,16 +64,11 @@ public:
         if (!base_.empty() && base_.back() != L'\\') base_ += L'\\';
     }
     // name: relative, '\' separators; listName: as the caller's list gives it.
-    // The first path that does not fit is kept for the log.
-    bool Fits(const std::wstring& name, const std::string& listName, bool file)
+    bool FitsFile(const std::wstring& name, const std::string& listName)
     {
-        size_t reserve = 0;
-        if (file) reserve = std::max(kBesideNameReserve, reserve_ ? reserve_(listName) : size_t(0));
-        const std::wstring full = base_ + name;
-        if (PathFits(full.size(), reserve)) return true;
-        if (tooLong_.empty()) tooLong_ = full;
-        return false;
+        return Fits(name, std::max(kBesideNameReserve, reserve_ ? reserve_(listName) : size_t(0)));
     }
+    bool FitsFolder(const std::wstring& name) { return Fits(name, 0); }
     // Once the extraction is refused for it.
     void LogRefusal() const
     {
@@ -81,6 +76,15 @@ public:
     }
 
 private:
+    // The first path that does not fit is kept for the log.
+    bool Fits(const std::wstring& name, size_t reserve)
+    {
+        const std::wstring full = base_ + name;
+        if (PathFits(full.size(), reserve)) return true;
+        if (tooLong_.empty()) tooLong_ = full;
+        return false;
+    }
+
     std::wstring base_;
     NameReserve reserve_;
     std::wstring tooLong_;
@@ -125,7 +129,7 @@ bool PlanZipEntries(const std::vector<ZipEntry>& entries, const std::wstring& de
         if (utf8.empty()) continue;  // the top folder's own entry
         if (!IsSafeRelativePath(utf8) || !KeepsItsNameOnWindows(utf8)) return false;
         std::string listName = ToNarrow(wide, CP_ACP);
-        if (limit && !limit->Fits(wide, listName, !e.IsDirectory())) {
+        if (limit && !(e.IsDirectory() ? limit->FitsFolder(wide) : limit->FitsFile(wide, listName))) {
             limit->LogRefusal();
             return false;
         }
@@ -334,7 +338,7 @@ public:
     bool Directory(const std::string& name, NameEncoding encoding) override
     {
         std::wstring wide;
-        if (!Resolve(name, encoding, wide) || !limit_.Fits(wide, ToNarrow(wide, CP_ACP), false)) return false;
+        if (!Resolve(name, encoding, wide) || !limit_.FitsFolder(wide)) return false;
         folders_.push_back(JoinOutputPath(destination_, wide));
         return true;
     }
@@ -343,7 +347,7 @@ public:
         std::wstring wide;
         if (!Resolve(name, encoding, wide)) return false;
         std::string listName = ToNarrow(wide, CP_ACP);
-        if (!limit_.Fits(wide, listName, true)) return false;
+        if (!limit_.FitsFile(wide, listName)) return false;
         std::wstring path = JoinOutputPath(destination_, wide);
         std::replace(path.begin(), path.end(), L'/', L'\\');
         names_.push_back(std::move(listName));

@@ -150,14 +150,14 @@ void CreateDirectoriesAbove(const std::string& path, bool includeDrive)
     }
 }
 
-// A file beside the target that receives new content before it replaces the
-// target in one rename, so that a failed copy never leaves a partial target.
-// Deleted unless Keep() was called.
 std::string StagingSuffix(unsigned count)
 {
     return ".~" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(count) + ".tmp";
 }
 
+// A file beside the target that receives new content before it replaces the
+// target in one rename, so that a failed copy never leaves a partial target.
+// Deleted unless Keep() was called.
 class StagingFile {
 public:
     explicit StagingFile(const std::string& target)

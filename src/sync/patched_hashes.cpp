@@ -81,7 +81,7 @@ public:
         // other System file from the game directory.
         checked = dir_ + "\\" + rel;
         if (IsTestLauncher() || !IsRealmProfileFile(key) || !HasLegacyProfile()) return true;
-        const std::string legacy = dir_ + "\\profiles\\legacy\\" + rel;
+        const std::string legacy = dir_ + "\\" + kLegacyProfileFolder + rel;
         // A stale copy there would be checked, recorded and activated over the
         // patched file.
         if (GetFileAttributesA(checked.c_str()) != INVALID_FILE_ATTRIBUTES && !LinkOrCopyFile(checked, legacy))
@@ -95,7 +95,8 @@ private:
     // profile's System folder.
     bool HasLegacyProfile()
     {
-        if (legacyProfile_ < 0) legacyProfile_ = IsDirectoryPath(dir_ + "\\profiles\\legacy\\System") ? 1 : 0;
+        if (legacyProfile_ < 0)
+            legacyProfile_ = IsDirectoryPath(dir_ + "\\" + kLegacyProfileFolder + "System") ? 1 : 0;
         return legacyProfile_ == 1;
     }
 

@@ -48,11 +48,9 @@ std::string SeasonStatusUrl(const LauncherConfig& config)
 bool FetchStatusUrl(HINTERNET inet, const std::string& url, std::string& body)
 {
     if (url.empty()) return false;
-    DWORD timeout = kStatusTimeoutMs;
-    InternetSetOptionA(inet, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionA(inet, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-    // Opened in its steps, so that the time-outs hold under Wine too: a silent
-    // host must cost one probe 3.5 seconds, not the poller's every round.
+    // Opened in its steps, with the time-outs on its connection (which Wine
+    // keeps, where it drops a session's): a silent host must cost one probe
+    // 3.5 seconds, not the poller's every round.
     ServiceRequest request = OpenServiceRequest(inet, url.c_str(), std::string(), kStatusTimeoutMs);
     if (!request) return false;
     body.clear();
