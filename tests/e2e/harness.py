@@ -109,13 +109,52 @@ def patch_version_bytes(version):
     return struct.pack("<I", version)
 
 
-class SyncCase(unittest.TestCase):
+def _problems(result):
+    return len(result.failures) + len(result.errors)
+
+
+class KeepsFailures(unittest.TestCase):
+    """A test whose files outlive a failed run: once the cleanups of a run
+    that failed or erred are done, after_run(True) moves them to a folder of
+    their own (failure_folder), so that the next run of the same test, which
+    starts from an empty folder, cannot overwrite them."""
+
+    def run(self, result=None):
+        before = _problems(result) if result is not None else 0
+        try:
+            return super().run(result)
+        finally:
+            self.after_run(result is not None and _problems(result) > before)
+
+    def after_run(self, failed):
+        pass
+
+    def failure_folder(self, name):
+        return os.path.join(BUILD_DIR, "e2e", "%s.failed-%s-%d" % (
+            name, time.strftime("%Y%m%d-%H%M%S"), os.getpid()))
+
+    @staticmethod
+    def report_kept(folder, logs=("launcher.log", "runner_output.txt"), lines=60):
+        """Names the kept folder and shows the end of each log in it, for a
+        run whose folder nobody can look at (CI)."""
+        out = ["", "The failed test's files are kept in " + folder]
+        for root, _, names in sorted(os.walk(folder)):
+            for name in sorted(set(names) & set(logs)):
+                with open(os.path.join(root, name), "rb") as f:
+                    tail = f.read().decode("latin-1").splitlines()[-lines:]
+                out += ["--- the last %d lines of %s" % (len(tail), os.path.join(root, name))] + tail
+        sys.stderr.write("\n".join(out) + "\n")
+        sys.stderr.flush()
+
+
+class SyncCase(KeepsFailures):
     """One fresh game directory and service per test."""
 
     def setUp(self):
         self.work = os.path.join(BUILD_DIR, "e2e", "%s.%s" % (type(self).__name__,
                                                                self._testMethodName))
         shutil.rmtree(self.work, ignore_errors=True)
+        self.outside = []  # folders of the test outside self.work, removed after it
         self.game = os.path.join(self.work, "game")
         os.makedirs(self.game)
         self.svc = UpdateService(os.path.join(self.work, "service"))
@@ -123,6 +162,23 @@ class SyncCase(unittest.TestCase):
         self.addCleanup(self.svc.stop)
         self.www = self.svc.docroot
         self.write_config(LIVE_LAUNCHER)
+
+    def after_run(self, failed):
+        outside = getattr(self, "outside", [])
+        if not failed:
+            for root in outside:
+                shutil.rmtree(root, ignore_errors=True)
+            return
+        if not hasattr(self, "work"):
+            return
+        kept = self.failure_folder(os.path.basename(self.work))
+        if os.path.isdir(self.work):
+            os.rename(self.work, kept)
+        for root in outside:
+            if os.path.isdir(root):
+                shutil.move(root, os.path.join(kept, os.path.basename(root)))
+        if os.path.isdir(kept):
+            self.report_kept(kept)
 
     def fresh_game(self, launcher=LIVE_LAUNCHER, **config):
         """An empty game directory again, for the next case of a table."""
@@ -137,7 +193,7 @@ class SyncCase(unittest.TestCase):
         lies. With windows_length, the folder is made deep on purpose: its
         Windows path (Z:\...) has exactly that many characters."""
         root = tempfile.mkdtemp(prefix="vg", dir="/tmp")
-        self.addCleanup(shutil.rmtree, root, True)
+        self.outside.append(root)
         name = "game"
         if windows_length is not None:
             name = "game_folder_made_deep".ljust(windows_length - len(windows_path(root)) - 1, "_")
@@ -252,11 +308,14 @@ class SyncCase(unittest.TestCase):
             time.sleep(0.1)
 
     def output_lines(self):
+        """The runner's complete lines: one it is still writing is left for
+        the next look."""
         try:
             with open(self.path("runner_output.txt"), "rb") as f:
-                return f.read().decode("latin-1").splitlines()
+                text = f.read().decode("latin-1")
         except FileNotFoundError:
             return []
+        return text[:text.rfind("\n") + 1].splitlines()
 
     def launcher_log(self):
         try:
@@ -266,10 +325,9 @@ class SyncCase(unittest.TestCase):
             return ""
 
     def requests(self):
-        """nginx's access log as (method, path, status, range, user agent)."""
-        time.sleep(0.2)
-        with open(self.svc.access_log, errors="replace") as f:
-            return [m.groups() for m in map(ACCESS_LINE.search, f) if m]
+        """nginx's access log as (method, path, status, range, user agent),
+        with every request answered so far."""
+        return [m.groups() for m in map(ACCESS_LINE.search, self.svc.settled_access_log()) if m]
 
     def game_files(self):
         """Every file below the game directory as a relative '/' path."""

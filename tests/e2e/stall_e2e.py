@@ -10,6 +10,7 @@ import json
 import os
 import random
 import sys
+import time
 from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,9 +36,16 @@ class StallScenario(SyncCase):
         doc.update(addresses)
         self.put(name, json.dumps(doc).encode())
 
-    def fault_lines(self, needle):
-        with open(self.svc.fault_log, errors="replace") as f:
-            return [line.rstrip("\n") for line in f if needle in line]
+    def fault_lines(self, needle, timeout=30):
+        """The fault server's log lines that hold needle, once there is one:
+        it logs a silent answer only when it notices the hang-up."""
+        deadline = time.monotonic() + timeout
+        while True:
+            with open(self.svc.fault_log, errors="replace") as f:
+                lines = [line.rstrip("\n") for line in f if needle in line]
+            if lines or time.monotonic() > deadline:
+                return lines
+            time.sleep(0.1)
 
     def test_patch_list_from_a_silent_host_fails_the_update(self):
         self.write_config(TEST_LAUNCHER)  # straight to the patch step

@@ -211,12 +211,34 @@ def on_screen(display, *command, check=True):
     return done.stdout.decode().strip()
 
 
-def windows_named(display, pattern):
-    return on_screen(display, "xdotool", "search", "--name", pattern, check=False).split()
+def windows_named(display, pattern, visible=False):
+    """The windows whose name matches; with visible, only those mapped on the
+    screen (a click on a window not yet mapped goes to the one below)."""
+    shown = ["--onlyvisible"] if visible else []
+    return on_screen(display, "xdotool", "search", *shown, "--name", pattern, check=False).split()
 
 
-def find_window(display, pattern, timeout):
-    return wait_for("a window named %r" % pattern, lambda: windows_named(display, pattern), timeout)[0]
+def window_list(display):
+    """The named windows of the display and whether each is mapped, for a
+    report of a window that did not come."""
+    visible = set(windows_named(display, ".", visible=True))
+    names = ["%r%s" % (on_screen(display, "xdotool", "getwindowname", window, check=False),
+                       "" if window in visible else " (not mapped)")
+             for window in windows_named(display, ".")[:20]]
+    return ", ".join(names) or "no named window"
+
+
+def find_window(display, pattern, timeout, running=None):
+    """The first mapped window whose name matches. running, when given, is
+    called at every look and raises once the program has ended early."""
+    def mapped():
+        if running:
+            running()
+        return windows_named(display, pattern, visible=True)
+    try:
+        return wait_for("a mapped window named %r" % pattern, mapped, timeout)[0]
+    except AssertionError as failure:
+        raise AssertionError("%s; the display has %s" % (failure, window_list(display))) from None
 
 
 def geometry(display, window):
@@ -241,18 +263,39 @@ def screenshot(display, path, window=None):
     return path
 
 
+class Picture:
+    """A screenshot's pixels, read once: (r, g, b) of 8 bits each."""
+
+    def __init__(self, path):
+        self.path = path
+        raw = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True,
+                             timeout=30, check=True).stdout
+        # A binary PPM: "P6", width, height and the largest value, then the rows.
+        fields = raw.split(maxsplit=4)
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.rgb = raw[len(raw) - self.width * self.height * 3:]
+
+    def pixel(self, x, y):
+        offset = (y * self.width + x) * 3
+        return tuple(self.rgb[offset:offset + 3])
+
+    def pixels(self, box):
+        x, y, w, h = box
+        return [[self.pixel(col, row) for col in range(x, x + w)] for row in range(y, y + h)]
+
+
+def picture(shot):
+    return shot if isinstance(shot, Picture) else Picture(shot)
+
+
 def pixels(shot, box):
     """The (r, g, b) rows of a rectangle (x, y, width, height) of a picture."""
-    x, y, w, h = box
-    raw = subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage",
-                          "-depth", "8", "rgb:-"], capture_output=True, timeout=30, check=True).stdout
-    return [[tuple(raw[(row * w + col) * 3:(row * w + col) * 3 + 3]) for col in range(w)]
-            for row in range(h)]
+    return picture(shot).pixels(box)
 
 
 def pixel(shot, x, y):
     """(r, g, b) of one pixel, 8 bits each."""
-    return pixels(shot, (x, y, 1, 1))[0][0]
+    return picture(shot).pixel(x, y)
 
 
 def bright_pixels(shot, box, level=150):
@@ -266,18 +309,87 @@ def colour_count(shot):
                               timeout=30, check=True).stdout.decode())
 
 
-# Window points of what a finished start-up shows: the left end of the
-# progress bar (the violet start of its gradient once the bar is full) and
-# the status dots of the three pills (green when online).
+# Window points and rectangles (x, y, width, height) of what a finished pass
+# paints. The progress bar's two ends: the violet start of its gradient once
+# anything is done, and the pink end only once it is full (a bar at 66 % has
+# the start too). The footer's status line, and the part of its second line
+# that only "Ready to play! ..." reaches ("100% complete" ends well before
+# it). The status dots of the three pills, green when online.
 BAR_START = (60, 525)
+BAR_END = (1008, 525)
+STATUS_LINE = (76, 548, 580, 22)
+READY_LINE_TAIL = (236, 574, 420, 20)
 PILL_DOTS = ((79, 21), (187, 21), (295, 21))
+PILL_NAMES = ("WEBPAGE", "SEASON", "LEGACY")
 
 
-def bar_full(shot, origin=(0, 0)):
-    r, g, b = pixel(shot, origin[0] + BAR_START[0], origin[1] + BAR_START[1])
-    return r > 100 and b > 150
+class PlayButton:
+    """A play button of the footer: its face, whose lower part is the
+    realm's colour when it is enabled and dark grey when it is not, and its
+    label, white only when it is enabled."""
+
+    def __init__(self, name, left):
+        self.name = name
+        self.face = (left + 14, 590)
+        self.label = (left + 10, 565, 125, 20)
+
+    def enabled(self, shot):
+        shot = picture(shot)
+        return max(shot.pixel(*self.face)) > 120 and bright_pixels(shot, self.label, 230) > 20
+
+
+PLAY_SEASON = PlayButton("PLAY SEASON", 695)
+PLAY_LEGACY = PlayButton("PLAY LEGACY", 852)
+TEST_PLAY = PlayButton("PLAY", 852)  # a test launcher's one play button, where PLAY LEGACY is
+
+
+def bar_full(shot):
+    shot = picture(shot)
+    start, end = shot.pixel(*BAR_START), shot.pixel(*BAR_END)
+    return start[0] > 100 and start[2] > 150 and end[0] > 200 and end[2] > 200
 
 
 def pill_online(rgb):
     r, g, b = rgb
     return g > 180 and r < 120 and b < 150
+
+
+def unpainted(shot):
+    """What the picture lacks of a window that has painted itself: its status line's text."""
+    return [] if bright_pixels(shot, STATUS_LINE) > 40 else ["text in the status line"]
+
+
+def unfinished(shot, play_buttons, pills=0):
+    """What of a finished pass the window's picture does not show: the status
+    line's text, the ready line, the bar full to its right end, each of the
+    play buttons enabled and the first pills ONLINE. Empty when it shows all.
+
+    The window paints its whole state at once, and the message that ends a
+    pass sets the final status text and enables the play buttons together, so
+    a picture with enabled buttons and a full bar shows the final text."""
+    shot = picture(shot)
+    missing = unpainted(shot)
+    if bright_pixels(shot, READY_LINE_TAIL) <= 20:
+        missing.append('the second line "Ready to play! ..."')
+    if not bar_full(shot):
+        missing.append("the progress bar full to its right end")
+    missing += [b.name + " enabled" for b in play_buttons if not b.enabled(shot)]
+    missing += [PILL_NAMES[i] + " ONLINE" for i, (x, y) in enumerate(PILL_DOTS[:pills])
+                if not pill_online(shot.pixel(x, y))]
+    return missing
+
+
+def wait_for_picture(display, window, path, lacking, timeout, interval=0.5):
+    """Screenshots of the window until lacking(picture) names nothing; returns
+    the last Picture, saved at path. After the bound, an AssertionError names
+    what the last picture still lacked."""
+    deadline = time.monotonic() + timeout
+    while True:
+        shot = Picture(screenshot(display, path, window))
+        missing = lacking(shot)
+        if not missing:
+            return shot
+        if time.monotonic() > deadline:
+            raise AssertionError("after %.0f s the window still does not show %s (last picture: %s)" %
+                                 (timeout, ", ".join(missing), path))
+        time.sleep(interval)

@@ -18,8 +18,9 @@ As a module:
 and launcher_config(svc.url, ...) is a launcher configuration that uses it.
 
 nginx gives real Range, 206 and 416 answers. Its access log has one line per
-request, written as the request completes (a reader that races the response
-should poll it briefly):
+request, written as the request completes, a moment after the client has the
+answer; svc.settled_access_log() reads it once every request answered so far
+is in it:
     <client> [<time>] "<request line>" <status> <body bytes> "<Range or ->" "<User-Agent or ->"
 The fault server's paths are listed in fault_server.py.
 
@@ -31,6 +32,7 @@ started it.
 
 import argparse
 import ctypes
+import http.client
 import os
 import signal
 import socket
@@ -45,6 +47,10 @@ NGINX = "/usr/sbin/nginx"
 START_TIMEOUT = 10.0
 STOP_TIMEOUT = 5.0
 PORT_ATTEMPTS = 5
+SETTLE_TIMEOUT = 60.0
+# The path of the requests that settled_access_log() makes itself; nginx
+# answers them with 404 and they are left out of what it returns.
+SETTLE_PATH = "/.settled/"
 
 NGINX_CONF = """\
 daemon off;
@@ -132,6 +138,7 @@ class UpdateService:
         self.fault_url = None
         self._nginx = None
         self._fault = None
+        self._settled = 0
 
     def __enter__(self):
         self.start()
@@ -184,6 +191,29 @@ class UpdateService:
         if self._nginx is not None:
             _stop_process(self._nginx)
             self._nginx = None
+
+    def settled_access_log(self):
+        """The access log's lines once every request that nginx answered
+        before the call is in it. Its one worker finishes one request at a
+        time and logs each as it finishes it, so once a request made now is in
+        the log, so is every request answered before it."""
+        self._settled += 1
+        mark = '"GET %s%d ' % (SETTLE_PATH, self._settled)
+        connection = http.client.HTTPConnection(self.url[len("http://"):], timeout=SETTLE_TIMEOUT)
+        try:
+            connection.request("GET", "%s%d" % (SETTLE_PATH, self._settled))
+            connection.getresponse().read()
+        finally:
+            connection.close()
+        deadline = time.monotonic() + SETTLE_TIMEOUT
+        while True:
+            with open(self.access_log, "rb") as f:
+                lines = f.read().decode("latin-1").splitlines()
+            if any(mark in line for line in lines):
+                return [line for line in lines if '"GET ' + SETTLE_PATH not in line]
+            if time.monotonic() > deadline:
+                raise AssertionError("nginx did not log a request within %.0f s" % SETTLE_TIMEOUT)
+            time.sleep(0.02)
 
     def environment(self):
         return {

@@ -40,6 +40,25 @@ std::string AccessLog()
     return text.str();
 }
 
+// The access log once every request answered so far is in it. nginx logs a
+// request as it finishes it, a moment after the client has the answer; its
+// one worker finishes requests one at a time, so once a request of our own
+// made now is logged, so is every one before it.
+std::string SettledAccessLog(HINTERNET inet)
+{
+    static int settled = 0;
+    const std::string mark = "/settled-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++settled);
+    std::string body;
+    FetchStatusUrl(inet, Url(mark), body);  // a 404, logged all the same
+    std::string log;
+    for (int attempt = 0; attempt < 600; ++attempt) {
+        log = AccessLog();
+        if (log.find(mark + " ") != std::string::npos) break;
+        Sleep(50);
+    }
+    return log;
+}
+
 // Nothing listens there, so the connection is refused at once.
 const std::string kClosedPort = "http://127.0.0.1:1/status.json";
 
@@ -169,7 +188,7 @@ TEST(PollServerStatus, ATestLauncherNeverAsksForTheSeason)
         PollServerStatus(inet.Get(), PollConfig("test_up.json", "test_season_up.json"), true);
     EXPECT_TRUE(s.legacy_online);
     EXPECT_FALSE(s.season_online);
-    const std::string log = AccessLog();
+    const std::string log = SettledAccessLog(inet.Get());
     EXPECT_NE(log.find("/test_up.json"), std::string::npos);
     EXPECT_EQ(log.find("/test_season_up.json"), std::string::npos);
 }
