@@ -148,15 +148,17 @@ class KeepsFailures(unittest.TestCase):
 
 
 class SyncCase(KeepsFailures):
-    """One fresh game directory and service per test."""
+    """One fresh game directory and service per test. The service and the
+    test's own files live in build/e2e/<class>.<test>; the game directory in
+    a short temporary folder of its own (new_game_folder)."""
 
     def setUp(self):
         self.work = os.path.join(BUILD_DIR, "e2e", "%s.%s" % (type(self).__name__,
                                                                self._testMethodName))
         shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
         self.outside = []  # folders of the test outside self.work, removed after it
-        self.game = os.path.join(self.work, "game")
-        os.makedirs(self.game)
+        self.game = self.new_game_folder()
         self.svc = UpdateService(os.path.join(self.work, "service"))
         self.svc.start()
         self.addCleanup(self.svc.stop)
@@ -186,23 +188,29 @@ class SyncCase(KeepsFailures):
         os.makedirs(self.game)
         self.write_config(launcher, **config)
 
-    def move_game(self, windows_length=None):
-        """Moves the game directory into a short temporary folder: the
-        system's narrow file calls refuse a path of MAX_PATH characters, so a
-        case with long names must not pass or fail by where the repository
-        lies. With windows_length, the folder is made deep on purpose: its
-        Windows path (Z:\...) has exactly that many characters."""
+    def new_game_folder(self, windows_length=None):
+        """A new, empty game directory in a short temporary folder: the
+        system's narrow file calls refuse a path of MAX_PATH characters, and
+        the launcher refuses to write a file whose path with the names it
+        makes of it would reach that, so no case may pass or fail by where
+        the repository lies. With windows_length, the folder is made deep on
+        purpose: its Windows path (Z:\...) has exactly that many characters."""
         root = tempfile.mkdtemp(prefix="vg", dir="/tmp")
         self.outside.append(root)
         name = "game"
         if windows_length is not None:
             name = "game_folder_made_deep".ljust(windows_length - len(windows_path(root)) - 1, "_")
-        shutil.rmtree(self.game)
-        self.game = os.path.join(root, name)
-        os.makedirs(self.game)
-        self.write_config(LIVE_LAUNCHER)
+        game = os.path.join(root, name)
+        os.makedirs(game)
         if windows_length is not None:
-            self.assertEqual(len(windows_path(self.game)), windows_length)
+            self.assertEqual(len(windows_path(game)), windows_length)
+        return game
+
+    def move_game(self, windows_length):
+        """Moves to an empty game directory of exactly that Windows length."""
+        shutil.rmtree(self.game)
+        self.game = self.new_game_folder(windows_length)
+        self.write_config(LIVE_LAUNCHER)
 
     # The live launcher reads config.json with /patcher/ paths, a test
     # launcher config_test.json with /patcher_testers/ ones. Further keys

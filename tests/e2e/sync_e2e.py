@@ -733,7 +733,9 @@ class FaultScenario(SyncCase):
         self.assertEqual(result, "OK Game is up to date (v0).")
         self.assertGameFile("inside.txt", b"inside")
         self.assertGameFiles([LIVE_LAUNCHER, "inside.txt"])
-        written = [os.path.join(root, f) for root, _, files in os.walk(self.work)
+        # Around the game directory, and in the test's own folder beside the service's.
+        written = [os.path.join(root, f) for top in (os.path.dirname(self.game), self.work)
+                   for root, _, files in os.walk(top)
                    for f in files if f.startswith("escaped") and "/service/" not in root + "/"]
         self.assertEqual(written, [])
         prefix = os.environ.get("VERANDEL_WINEPREFIX", "")

@@ -65,7 +65,6 @@ def tar_by_tarfile(staging):
 
 class TarPatchScenario(SyncCase):
     def test_long_names_land_at_their_full_path(self):
-        self.move_game()
         staging = os.path.join(self.work, "staging")
         write_tree(staging, FILES)
         makers = {
