@@ -26,6 +26,10 @@ WINE_RUN = os.path.join(SOURCE_DIR, "tests", "support", "wine_run.sh")
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "support"))
 from service import UpdateService, windows_path  # noqa: E402
 
+# Wine's own error messages (a program it could not start, say) go with each
+# run's output to the test's wine_output.txt, which a failed test keeps.
+os.environ.setdefault("VERANDEL_WINEDEBUG", "-all,err+all")
+
 RUNNER = None  # set by the test program from its command line
 STANDIN = os.environ.get("VERANDEL_STANDIN", "")  # the stand-in client
 LIVE_LAUNCHER = "QVX_Launcher.exe"
@@ -134,7 +138,7 @@ class KeepsFailures(unittest.TestCase):
             name, time.strftime("%Y%m%d-%H%M%S"), os.getpid()))
 
     @staticmethod
-    def report_kept(folder, logs=("launcher.log", "runner_output.txt"), lines=60):
+    def report_kept(folder, logs=("launcher.log", "runner_output.txt", "wine_output.txt"), lines=60):
         """Names the kept folder and shows the end of each log in it, for a
         run whose folder nobody can look at (CI)."""
         out = ["", "The failed test's files are kept in " + folder]
@@ -142,7 +146,8 @@ class KeepsFailures(unittest.TestCase):
             for name in sorted(set(names) & set(logs)):
                 with open(os.path.join(root, name), "rb") as f:
                     tail = f.read().decode("latin-1").splitlines()[-lines:]
-                out += ["--- the last %d lines of %s" % (len(tail), os.path.join(root, name))] + tail
+                if tail:
+                    out += ["--- the last %d lines of %s" % (len(tail), os.path.join(root, name))] + tail
         sys.stderr.write("\n".join(out) + "\n")
         sys.stderr.flush()
 

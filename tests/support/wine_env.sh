@@ -2,7 +2,8 @@
 # Gecko installer, and no proxy between the tests and 127.0.0.1.
 : "${VERANDEL_WINEPREFIX:?VERANDEL_WINEPREFIX must name the test prefix}"
 export WINEPREFIX="$VERANDEL_WINEPREFIX"
-export WINEDEBUG=-all
+# Quiet unless a caller asks for some of Wine's messages (VERANDEL_WINEDEBUG).
+export WINEDEBUG=${VERANDEL_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY DISPLAY
