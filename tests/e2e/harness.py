@@ -148,6 +148,11 @@ class KeepsFailures(unittest.TestCase):
                     tail = f.read().decode("latin-1").splitlines()[-lines:]
                 if tail:
                     out += ["--- the last %d lines of %s" % (len(tail), os.path.join(root, name))] + tail
+        server_log = os.environ.get("VERANDEL_WINEPREFIX", "") + ".wineserver.log"
+        if os.path.isfile(server_log) and os.path.getsize(server_log):
+            with open(server_log, "rb") as f:
+                out += ["--- the shared Wine server's messages (%s)" % server_log]
+                out += f.read().decode("latin-1").splitlines()[-lines:]
         sys.stderr.write("\n".join(out) + "\n")
         sys.stderr.flush()
 

@@ -9,9 +9,12 @@ if [ "${1:-}" = "--shutdown" ]; then
   exit 0
 fi
 mkdir -p "$WINEPREFIX"
+# What the server itself says (a process it ended for a protocol error, say)
+# goes to a log beside the prefix, for a test that fails to name.
+server_log="$WINEPREFIX.wineserver.log"
 booted=no
 for attempt in 1 2 3; do
-  if "$WINESERVER" -p </dev/null >/dev/null 2>&1 &&
+  if "$WINESERVER" -p </dev/null >>"$server_log" 2>&1 &&
      "$WINE64" wineboot -i </dev/null >/dev/null 2>&1; then
     booted=yes
     break
