@@ -61,8 +61,9 @@ def die_with_parent():
 
 def wine_in(prefix, *command, display=None):
     """The command and environment to run a command with wine_env.sh's
-    variables (its own prefix, and the display only for this command)."""
-    script = '. "$1"; shift; [ -n "$1" ] && export DISPLAY="$1"; shift; exec "$@"'
+    variables (its own prefix, and the display only for this command),
+    started as wine_env.sh starts Wine's programs."""
+    script = '. "$1"; shift; [ -n "$1" ] && export DISPLAY="$1"; shift; exec $WINE_START "$@"'
     env = dict(os.environ, VERANDEL_WINEPREFIX=prefix)
     return ["bash", "-c", script, "sh", WINE_ENV, display or ""] + list(command), env
 

@@ -15,7 +15,7 @@ server_log="$WINEPREFIX.wineserver.log"
 booted=no
 for attempt in 1 2 3; do
   if "$WINESERVER" -p </dev/null >>"$server_log" 2>&1 &&
-     "$WINE64" wineboot -i </dev/null >/dev/null 2>&1; then
+     $WINE_START "$WINE64" wineboot -i </dev/null >/dev/null 2>&1; then
     booted=yes
     break
   fi
@@ -30,7 +30,7 @@ if [ "${1:-}" = "--plain" ]; then
 fi
 # GDI+ finds no Tahoma or Arial by default; map both to Liberation Sans.
 for face in Tahoma Arial "Segoe UI"; do
-  "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'Liberation Sans' /f \
+  $WINE_START "$WINE64" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d 'Liberation Sans' /f \
     </dev/null >/dev/null 2>&1
 done
 echo "wine prefix ready: $WINEPREFIX"

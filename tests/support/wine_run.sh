@@ -2,4 +2,4 @@
 # Runs one Windows program under wine64 in the test prefix.
 set -eu
 . "$(dirname "$0")/wine_env.sh"
-exec "$WINE64" "$@"
+exec $WINE_START "$WINE64" "$@"

@@ -89,7 +89,7 @@ fi
 sleep 0.2
 
 # In the background, so that a signal to this script is taken at once.
-DISPLAY=":$display" "$WINE64" "$@" --gtest_output="xml:Z:$report" </dev/null >"$output" 2>&1 &
+DISPLAY=":$display" $WINE_START "$WINE64" "$@" --gtest_output="xml:Z:$report" </dev/null >"$output" 2>&1 &
 program=$!
 started=$SECONDS
 reported=""
