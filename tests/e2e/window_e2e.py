@@ -146,9 +146,6 @@ class WindowCase(SyncCase):
     def click(self, window, point):
         desktop.click(self.display.name, window, point)
 
-    def screenshot(self, name, window=None):
-        return desktop.screenshot(self.display.name, os.path.join(self.work, name), window)
-
     def wait_for_picture(self, window, lacking):
         """Screenshots of the window (window.png) until lacking(picture) names
         nothing: a line in launcher.log comes before the window paints it."""

@@ -281,6 +281,7 @@ class Picture:
         return tuple(self.rgb[offset:offset + 3])
 
     def pixels(self, box):
+        """The (r, g, b) rows of a rectangle (x, y, width, height)."""
         x, y, w, h = box
         return [[self.pixel(col, row) for col in range(x, x + w)] for row in range(y, y + h)]
 
@@ -289,20 +290,10 @@ def picture(shot):
     return shot if isinstance(shot, Picture) else Picture(shot)
 
 
-def pixels(shot, box):
-    """The (r, g, b) rows of a rectangle (x, y, width, height) of a picture."""
-    return picture(shot).pixels(box)
-
-
-def pixel(shot, x, y):
-    """(r, g, b) of one pixel, 8 bits each."""
-    return picture(shot).pixel(x, y)
-
-
 def bright_pixels(shot, box, level=150):
     """How many pixels of the rectangle are light on every channel: light
     text on the dark footer or on a pill."""
-    return sum(1 for row in pixels(shot, box) for r, g, b in row if min(r, g, b) >= level)
+    return sum(1 for row in picture(shot).pixels(box) for r, g, b in row if min(r, g, b) >= level)
 
 
 def colour_count(shot):
@@ -355,11 +346,6 @@ def pill_online(rgb):
     return g > 180 and r < 120 and b < 150
 
 
-def unpainted(shot):
-    """What the picture lacks of a window that has painted itself: its status line's text."""
-    return [] if bright_pixels(shot, STATUS_LINE) > 40 else ["text in the status line"]
-
-
 def unfinished(shot, play_buttons, pills=0):
     """What of a finished pass the window's picture does not show: the status
     line's text, the ready line, the bar full to its right end, each of the
@@ -369,7 +355,7 @@ def unfinished(shot, play_buttons, pills=0):
     pass sets the final status text and enables the play buttons together, so
     a picture with enabled buttons and a full bar shows the final text."""
     shot = picture(shot)
-    missing = unpainted(shot)
+    missing = [] if bright_pixels(shot, STATUS_LINE) > 40 else ["text in the status line"]
     if bright_pixels(shot, READY_LINE_TAIL) <= 20:
         missing.append('the second line "Ready to play! ..."')
     if not bar_full(shot):
